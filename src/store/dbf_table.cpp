@@ -1,0 +1,552 @@
+#include "store/dbf_table.h"
+
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+namespace melofon::store {
+
+namespace {
+
+constexpr unsigned char kEndOfFile = 0x1A;
+constexpr unsigned char kHeaderEnd = 0x0D;
+constexpr std::uint32_t kPrefixSize = 32;
+constexpr std::uint32_t kDescriptorSize = 32;
+
+std::uint32_t le16(const unsigned char* p) { return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8; }
+std::uint32_t le32(const unsigned char* p) {
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+           std::uint32_t(p[3]) << 24;
+}
+void putLe16(char* p, std::uint32_t v) {
+    p[0] = char(v & 0xFF);
+    p[1] = char((v >> 8) & 0xFF);
+}
+void putLe32(char* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        p[i] = char((v >> (8 * i)) & 0xFF);
+}
+
+QString systemError(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
+
+// Reads exactly `size` bytes at `offset`; false on a short read.
+bool preadFully(int fd, void* buffer, std::size_t size, std::int64_t offset) {
+    auto* out = static_cast<char*>(buffer);
+    while (size > 0) {
+        const ssize_t n = ::pread(fd, out, size, offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        out += n;
+        size -= std::size_t(n);
+        offset += n;
+    }
+    return true;
+}
+
+bool pwriteFully(int fd, const char* data, std::size_t size, std::int64_t offset) {
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd, data, size, offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= std::size_t(n);
+        offset += n;
+    }
+    return true;
+}
+
+bool isPad(char c) { return c == ' ' || c == '\0'; }
+
+double parseNumber(const char* p, std::size_t size) {
+    const char* begin = p;
+    const char* end = p + size;
+    while (begin < end && isPad(*begin))
+        ++begin;
+    while (end > begin && isPad(end[-1]))
+        --end;
+    if (begin == end || std::all_of(begin, end, [](char c) { return c == '*'; }))
+        return std::nan("");
+    if (*begin == '+')
+        ++begin;
+    double value = 0;
+    const auto [ptr, ec] = std::from_chars(begin, end, value);
+    if (ec != std::errc() || ptr != end)
+        return std::nan("");
+    return value;
+}
+
+// The file in `dir` whose name equals `fileName` ignoring letter case.
+QString findCaseInsensitive(const QString& dir, const QString& fileName) {
+    const QDir d(dir);
+    if (d.exists(fileName))
+        return d.filePath(fileName);
+    QStringList matches;
+    const QStringList entries = d.entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& entry : entries)
+        if (entry.compare(fileName, Qt::CaseInsensitive) == 0)
+            matches << entry;
+    if (matches.isEmpty())
+        return {};
+    matches.sort();
+    return d.filePath(matches.first());
+}
+
+QString sidecarPath(const QString& tablePath) {
+    const QFileInfo info(tablePath);
+    return findCaseInsensitive(info.absolutePath(), info.completeBaseName() + QStringLiteral(".cpg"));
+}
+
+QString displayName(const QString& path) { return QDir::toNativeSeparators(path); }
+
+} // namespace
+
+QString findTableFile(const QString& dir, const QString& baseName) {
+    return findCaseInsensitive(dir, baseName + QStringLiteral(".dbf"));
+}
+
+DbfTable::~DbfTable() {
+    if (fd_ >= 0) {
+        if (dirty_)
+            ::fdatasync(fd_);
+        ::close(fd_);
+    }
+}
+
+void DbfTable::fail(StoreError::Kind kind, const QString& why) const {
+    throw StoreError(kind, QStringLiteral("No se puede usar la tabla %1: %2.")
+                               .arg(displayName(path_), why));
+}
+
+std::unique_ptr<DbfTable> DbfTable::open(const QString& path, Mode mode) {
+    std::unique_ptr<DbfTable> t(new DbfTable);
+    t->path_ = path;
+    t->mode_ = mode;
+    const QByteArray native = QFile::encodeName(path);
+    t->fd_ = ::open(native.constData(), (mode == Mode::ReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+    if (t->fd_ < 0)
+        t->fail(StoreError::Kind::CannotOpen, systemError(errno));
+
+    struct stat st {};
+    if (::fstat(t->fd_, &st) != 0)
+        t->fail(StoreError::Kind::CannotOpen, systemError(errno));
+    if (!S_ISREG(st.st_mode))
+        t->fail(StoreError::Kind::CannotOpen, QStringLiteral("no es un archivo normal"));
+    const std::uint64_t fileSize = std::uint64_t(st.st_size);
+
+    // Everything below is checked against the file's real size before anything is
+    // allocated from the header's numbers.
+    unsigned char prefix[kPrefixSize];
+    if (fileSize < 1 || !preadFully(t->fd_, prefix, std::min<std::uint64_t>(fileSize, kPrefixSize), 0))
+        t->fail(StoreError::Kind::NotDbase, QStringLiteral("el archivo está vacío"));
+    if (prefix[0] != 0x03 && prefix[0] != 0x83)
+        t->fail(StoreError::Kind::NotDbase, QStringLiteral("no es una tabla dBASE III"));
+    if (fileSize < kPrefixSize)
+        t->fail(StoreError::Kind::Damaged, QStringLiteral("la cabecera está incompleta"));
+    const std::uint32_t declaredCount = le32(prefix + 4);
+    t->headerLength_ = le16(prefix + 8);
+    t->recordLength_ = le16(prefix + 10);
+    if (t->headerLength_ < kPrefixSize + kDescriptorSize + 1)
+        t->fail(StoreError::Kind::Damaged,
+                QStringLiteral("la cabecera declara %1 bytes, menos de los que ocupa un campo")
+                    .arg(t->headerLength_));
+    if (t->headerLength_ > fileSize)
+        t->fail(StoreError::Kind::Damaged, QStringLiteral("la cabecera está incompleta"));
+    if (t->recordLength_ < 2)
+        t->fail(StoreError::Kind::Damaged, QStringLiteral("la longitud de registro no es válida"));
+
+    std::vector<unsigned char> header(t->headerLength_);
+    if (!preadFully(t->fd_, header.data(), header.size(), 0))
+        t->fail(StoreError::Kind::CannotOpen, QStringLiteral("no se pudo leer la cabecera"));
+    std::uint32_t used = 1;
+    for (std::uint32_t pos = kPrefixSize;
+         pos + kDescriptorSize <= t->headerLength_ && header[pos] != kHeaderEnd;
+         pos += kDescriptorSize) {
+        const unsigned char* d = header.data() + pos;
+        FieldDef f;
+        f.name = QByteArray(reinterpret_cast<const char*>(d), int(qstrnlen(reinterpret_cast<const char*>(d), 11)));
+        f.type = char(std::toupper(d[11]));
+        f.length = d[16];
+        f.decimals = d[17];
+        if (f.name.isEmpty() || f.length == 0)
+            t->fail(StoreError::Kind::Damaged,
+                    QStringLiteral("la descripción del campo %1 no es válida")
+                        .arg((pos - kPrefixSize) / kDescriptorSize + 1));
+        t->fieldOffsets_.push_back(int(used));
+        used += std::uint32_t(f.length);
+        t->fields_.push_back(std::move(f));
+    }
+    if (t->fields_.empty())
+        t->fail(StoreError::Kind::Damaged, QStringLiteral("no tiene campos"));
+    if (used > t->recordLength_)
+        t->fail(StoreError::Kind::Damaged,
+                QStringLiteral("los campos ocupan %1 bytes y el registro solo %2")
+                    .arg(used)
+                    .arg(t->recordLength_));
+
+    // A .cpg sidecar names the code page; otherwise the language driver byte does.
+    const QString cpg = sidecarPath(path);
+    if (!cpg.isEmpty()) {
+        QFile f(cpg);
+        if (!f.open(QIODevice::ReadOnly))
+            t->fail(StoreError::Kind::CannotOpen,
+                    QStringLiteral("no se pudo leer %1").arg(displayName(cpg)));
+        const QByteArray text = f.read(256);
+        auto page = CodePage::fromCpgText(text);
+        if (!page)
+            t->fail(StoreError::Kind::UnknownCodePage,
+                    QStringLiteral("%1 indica un código de página desconocido («%2»)")
+                        .arg(displayName(cpg), QString::fromLatin1(text.trimmed())));
+        t->codePage_ = *page;
+    } else {
+        t->codePage_ = CodePage::fromLanguageDriver(prefix[29]).value_or(CodePage("CP850"));
+    }
+
+    const std::uint64_t onDisk = (fileSize - t->headerLength_) / t->recordLength_;
+    const std::uint32_t count = std::uint32_t(std::min<std::uint64_t>(declaredCount, onDisk));
+
+    if (mode == Mode::ReadWrite && count == declaredCount) {
+        // Bytes past the committed records are what an interrupted append left behind.
+        const std::uint64_t end = t->headerLength_ + std::uint64_t(count) * t->recordLength_;
+        bool clean = fileSize == end;
+        if (fileSize == end + 1) {
+            unsigned char last = 0;
+            clean = preadFully(t->fd_, &last, 1, std::int64_t(end)) && last == kEndOfFile;
+        }
+        if (!clean) {
+            const char eof = char(kEndOfFile);
+            if (::ftruncate(t->fd_, off_t(end)) != 0 || !pwriteFully(t->fd_, &eof, 1, std::int64_t(end)) ||
+                ::fdatasync(t->fd_) != 0)
+                t->fail(StoreError::Kind::WriteFailed, systemError(errno));
+        }
+    }
+
+    t->readRecords(count);
+    return t;
+}
+
+void DbfTable::readRecords(std::uint32_t count) {
+    columns_.assign(fields_.size(), Column{});
+    chains_.resize(fields_.size());
+    deleted_.reserve(count);
+    for (std::size_t i = 0; i < fields_.size(); ++i) {
+        if (fields_[i].isNumeric())
+            columns_[i].numbers.reserve(count);
+        else
+            columns_[i].textEnd.reserve(count);
+    }
+
+    // Read in blocks so that the peak stays near the size of the decoded rows.
+    const std::uint32_t perBlock = std::max<std::uint32_t>(1, (1u << 20) / recordLength_);
+    std::vector<char> block(std::size_t(perBlock) * recordLength_);
+    for (std::uint32_t done = 0; done < count;) {
+        const std::uint32_t n = std::min(perBlock, count - done);
+        const std::int64_t offset = std::int64_t(headerLength_) + std::int64_t(done) * recordLength_;
+        if (!preadFully(fd_, block.data(), std::size_t(n) * recordLength_, offset))
+            fail(StoreError::Kind::CannotOpen, QStringLiteral("no se pudieron leer los registros"));
+        for (std::uint32_t i = 0; i < n; ++i)
+            storeRecord(block.data() + std::size_t(i) * recordLength_);
+        done += n;
+    }
+}
+
+void DbfTable::storeRecord(const char* record) {
+    const bool gone = record[0] == '*';
+    deleted_.push_back(gone ? 1 : 0);
+    if (!gone)
+        ++liveRows_;
+    for (std::size_t i = 0; i < fields_.size(); ++i) {
+        const char* p = record + fieldOffsets_[i];
+        const std::size_t len = std::size_t(fields_[i].length);
+        Column& c = columns_[i];
+        if (fields_[i].isNumeric()) {
+            c.numbers.push_back(parseNumber(p, len));
+        } else {
+            std::size_t n = len;
+            while (n > 0 && isPad(p[n - 1]))
+                --n;
+            c.text.append(p, n);
+            c.textEnd.push_back(std::uint32_t(c.text.size()));
+        }
+    }
+}
+
+int DbfTable::fieldIndex(QByteArrayView name) const {
+    for (std::size_t i = 0; i < fields_.size(); ++i)
+        if (QByteArrayView(fields_[i].name).compare(name, Qt::CaseInsensitive) == 0)
+            return int(i);
+    return -1;
+}
+
+std::optional<double> DbfTable::number(std::uint32_t row, int field) const {
+    const Column& c = columns_[std::size_t(field)];
+    if (!fields_[std::size_t(field)].isNumeric()) {
+        const QString t = text(row, field).trimmed();
+        bool ok = false;
+        const double v = t.toDouble(&ok);
+        return ok ? std::optional<double>(v) : std::nullopt;
+    }
+    const double v = c.numbers[row];
+    return std::isnan(v) ? std::nullopt : std::optional<double>(v);
+}
+
+QString DbfTable::text(std::uint32_t row, int field) const {
+    const Column& c = columns_[std::size_t(field)];
+    if (fields_[std::size_t(field)].isNumeric()) {
+        const auto v = number(row, field);
+        return v ? QString::number(*v, 'f', fields_[std::size_t(field)].decimals) : QString();
+    }
+    const std::uint32_t begin = row == 0 ? 0 : c.textEnd[row - 1];
+    return codePage_.decode(c.text.data() + begin, qsizetype(c.textEnd[row] - begin));
+}
+
+QVariant DbfTable::value(std::uint32_t row, int field) const {
+    if (!fields_[std::size_t(field)].isNumeric())
+        return text(row, field);
+    const auto v = number(row, field);
+    if (!v)
+        return {};
+    if (std::trunc(*v) == *v && std::fabs(*v) < 9007199254740992.0)
+        return QVariant(qint64(*v));
+    return QVariant(*v);
+}
+
+QByteArray DbfTable::headerDate() const {
+    const QDate today = QDate::currentDate();
+    QByteArray d(3, '\0');
+    d[0] = char(std::clamp(today.year() - 1900, 0, 255));
+    d[1] = char(today.month());
+    d[2] = char(today.day());
+    return d;
+}
+
+QByteArray DbfTable::encodeRecord(const std::vector<QVariant>& values) const {
+    const QString table = QFileInfo(path_).fileName();
+    QByteArray record(qsizetype(recordLength_), ' ');
+    for (std::size_t i = 0; i < fields_.size(); ++i) {
+        const FieldDef& f = fields_[i];
+        const QVariant v = i < values.size() ? values[i] : QVariant();
+        if (v.isNull())
+            continue;
+        const QString fieldName = QString::fromLatin1(f.name);
+        QByteArray bytes;
+        if (f.isNumeric()) {
+            const int type = v.metaType().id();
+            const bool integral = type == QMetaType::Int || type == QMetaType::LongLong ||
+                                  type == QMetaType::UInt || type == QMetaType::ULongLong;
+            bool ok = true;
+            if (integral && f.decimals == 0) {
+                bytes = QByteArray::number(v.toLongLong(&ok));
+            } else {
+                const double d = v.toDouble(&ok);
+                ok = ok && std::isfinite(d) && (f.decimals > 0 || std::trunc(d) == d);
+                bytes = QByteArray::number(d, 'f', f.decimals);
+            }
+            if (!ok || bytes.size() > f.length)
+                throw StoreError(StoreError::Kind::BadValue,
+                                 QStringLiteral("El número %1 no cabe en el campo %2 de la tabla %3.")
+                                     .arg(v.toString(), fieldName, table));
+            bytes = QByteArray(f.length - bytes.size(), ' ') + bytes;
+        } else {
+            const QString text = v.toString();
+            const auto encoded = codePage_.encode(text);
+            if (!encoded)
+                throw StoreError(StoreError::Kind::NotRepresentable,
+                                 QStringLiteral("El texto «%1» tiene caracteres que la tabla %2 no "
+                                                "puede guardar (código de página %3).")
+                                     .arg(text, table, QString::fromLatin1(codePage_.name())));
+            if (encoded->size() > f.length)
+                throw StoreError(StoreError::Kind::TooLong,
+                                 QStringLiteral("El texto «%1» no cabe en el campo %2 de la tabla "
+                                                "%3: ocupa %4 bytes y el campo admite %5.")
+                                     .arg(text, fieldName, table)
+                                     .arg(encoded->size())
+                                     .arg(f.length));
+            bytes = *encoded;
+        }
+        record.replace(fieldOffsets_[i], bytes.size(), bytes);
+    }
+    return record;
+}
+
+void DbfTable::writeAt(std::int64_t offset, const char* data, std::size_t size) {
+    if (mode_ != Mode::ReadWrite)
+        fail(StoreError::Kind::WriteFailed, QStringLiteral("está abierta solo para lectura"));
+    if (!pwriteFully(fd_, data, size, offset))
+        fail(StoreError::Kind::WriteFailed, systemError(errno));
+    dirty_ = true;
+}
+
+void DbfTable::sync() {
+    if (!dirty_)
+        return;
+    if (::fdatasync(fd_) != 0)
+        fail(StoreError::Kind::WriteFailed, systemError(errno));
+    dirty_ = false;
+}
+
+std::uint32_t DbfTable::append(const std::vector<QVariant>& values) {
+    QByteArray buffer = encodeRecord(values);
+    const std::uint32_t row = rowCount();
+    buffer.append(char(kEndOfFile));
+    writeAt(std::int64_t(headerLength_) + std::int64_t(row) * recordLength_, buffer.constData(),
+            std::size_t(buffer.size()));
+    // The header's count is the commit: until it is written the record is a tail.
+    QByteArray header = headerDate();
+    header.resize(7);
+    putLe32(header.data() + 3, row + 1);
+    writeAt(1, header.constData(), std::size_t(header.size()));
+
+    storeRecord(buffer.constData());
+    for (std::size_t i = 0; i < chains_.size(); ++i)
+        if (chains_[i])
+            addToChains(*chains_[i], int(i), row);
+    if (!deferSync_)
+        sync();
+    return row;
+}
+
+void DbfTable::markDeleted(std::uint32_t row) {
+    if (row >= rowCount() || deleted_[row])
+        return;
+    const char mark = '*';
+    writeAt(std::int64_t(headerLength_) + std::int64_t(row) * recordLength_, &mark, 1);
+    deleted_[row] = 1;
+    --liveRows_;
+    const QByteArray date = headerDate();
+    writeAt(1, date.constData(), std::size_t(date.size()));
+    if (!deferSync_)
+        sync();
+}
+
+void DbfTable::addToChains(IdChains& chains, int field, std::uint32_t row) {
+    chains.next.push_back(npos);
+    const auto v = number(row, field);
+    if (!v || std::trunc(*v) != *v || *v < INT32_MIN || *v > INT32_MAX)
+        return;
+    const auto id = std::int32_t(*v);
+    auto it = chains.ends.find(id);
+    if (it == chains.ends.end()) {
+        chains.ends.insert(id, {row, row});
+    } else {
+        chains.next[it->tail] = row;
+        it->tail = row;
+    }
+}
+
+DbfTable::IdChains& DbfTable::chainsFor(int field) {
+    auto& slot = chains_[std::size_t(field)];
+    if (!slot) {
+        slot = std::make_unique<IdChains>();
+        slot->next.reserve(rowCount());
+        for (std::uint32_t r = 0; r < rowCount(); ++r)
+            addToChains(*slot, field, r);
+    }
+    return *slot;
+}
+
+std::uint32_t DbfTable::findId(int field, std::int32_t id, std::uint32_t from, std::uint32_t limit) {
+    IdChains& chains = chainsFor(field);
+    auto it = chains.ends.find(id);
+    if (it == chains.ends.end())
+        return npos;
+    // Deleted rows are bypassed as they are met, except a chain's last row, which new
+    // rows with the same id are linked behind.
+    while (deleted_[it->head] && chains.next[it->head] != npos)
+        it->head = chains.next[it->head];
+
+    std::uint32_t r = it->head;
+    if (from > 0 && from - 1 < rowCount()) {
+        const auto before = number(from - 1, field);
+        if (before && *before == double(id))
+            r = chains.next[from - 1]; // continue a walk from the row before
+    }
+    std::uint32_t prev = npos;
+    while (r != npos && r < limit) {
+        if (deleted_[r]) {
+            const std::uint32_t after = chains.next[r];
+            if (prev != npos && after != npos)
+                chains.next[prev] = after;
+            r = after;
+            continue;
+        }
+        if (r >= from)
+            return r;
+        prev = r;
+        r = chains.next[r];
+    }
+    return npos;
+}
+
+void DbfTable::create(const QString& path, const std::vector<FieldDef>& fields) {
+    const QFileInfo info(path);
+    const auto failCreate = [&](const QString& why) {
+        throw StoreError(StoreError::Kind::WriteFailed,
+                         QStringLiteral("No se puede crear la tabla %1: %2.")
+                             .arg(displayName(path), why));
+    };
+
+    QByteArray file(qsizetype(kPrefixSize), '\0');
+    file[0] = 0x03;
+    const QDate today = QDate::currentDate();
+    file[1] = char(today.year() - 1900);
+    file[2] = char(today.month());
+    file[3] = char(today.day());
+    std::uint32_t recordLength = 1;
+    for (const FieldDef& f : fields) {
+        QByteArray d(qsizetype(kDescriptorSize), '\0');
+        d.replace(0, std::min<qsizetype>(f.name.size(), 10), f.name.left(10));
+        d[11] = f.type;
+        d[16] = char(f.length);
+        d[17] = char(f.decimals);
+        file += d;
+        recordLength += std::uint32_t(f.length);
+    }
+    putLe16(file.data() + 8, kPrefixSize + kDescriptorSize * std::uint32_t(fields.size()) + 1);
+    putLe16(file.data() + 10, recordLength);
+    file.append(char(kHeaderEnd));
+    file.append(char(kEndOfFile));
+
+    // The code page first: a table without its .cpg would be read as CP850.
+    QFile cpg(info.absolutePath() + QLatin1Char('/') + info.completeBaseName() + QStringLiteral(".cpg"));
+    if (!cpg.open(QIODevice::WriteOnly | QIODevice::Truncate) || cpg.write("UTF-8") != 5 ||
+        !cpg.flush() || ::fdatasync(cpg.handle()) != 0)
+        failCreate(cpg.errorString());
+    cpg.close();
+
+    // Written whole under a temporary name, then renamed: never a half-written table.
+    const QString temp = path + QStringLiteral(".tmp");
+    const QByteArray nativeTemp = QFile::encodeName(temp);
+    const int fd = ::open(nativeTemp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        failCreate(systemError(errno));
+    const bool ok = pwriteFully(fd, file.constData(), std::size_t(file.size()), 0) && ::fsync(fd) == 0;
+    const int err = errno;
+    ::close(fd);
+    if (!ok || ::rename(nativeTemp.constData(), QFile::encodeName(path).constData()) != 0) {
+        const int renameErr = ok ? errno : err;
+        ::unlink(nativeTemp.constData());
+        failCreate(systemError(renameErr));
+    }
+    const int dirFd = ::open(QFile::encodeName(info.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+}
+
+} // namespace melofon::store

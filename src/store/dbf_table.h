@@ -1,0 +1,127 @@
+#pragma once
+
+#include "store/code_page.h"
+#include "store/store_error.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+#include <QVariant>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace melofon::store {
+
+struct FieldDef {
+    QByteArray name; // as stored, up to 10 ASCII characters
+    char type = 'C'; // 'C' text, 'N' or 'F' numeric; other types are read as text
+    int length = 0;
+    int decimals = 0;
+
+    bool isNumeric() const { return type == 'N' || type == 'F'; }
+};
+
+// One dBASE III table file, held in memory and written through at once.
+//
+// Reading is liberal (any field order, numeric ids of any width, capped record counts,
+// a missing end-of-file mark); writing is strict and ordered so that a process killed
+// at any instant leaves a table that opens with every committed row whole:
+//   append: record + 0x1A at the end first, then the header's date and count;
+//   delete: the '*' mark in place, then the header's date.
+// Rows are addressed by their record number; deleted rows keep their number.
+class DbfTable {
+public:
+    enum class Mode { ReadOnly, ReadWrite };
+    static constexpr std::uint32_t npos = UINT32_MAX;
+
+    // Validates the header before allocating anything; throws StoreError. In ReadWrite
+    // mode a tail left by an interrupted append is cut back and 0x1A rewritten.
+    static std::unique_ptr<DbfTable> open(const QString& path, Mode mode);
+
+    // Writes a new empty dBASE III table (and a .cpg sidecar saying UTF-8) atomically.
+    static void create(const QString& path, const std::vector<FieldDef>& fields);
+
+    ~DbfTable();
+    DbfTable(const DbfTable&) = delete;
+    DbfTable& operator=(const DbfTable&) = delete;
+
+    const QString& path() const { return path_; }
+    const std::vector<FieldDef>& fields() const { return fields_; }
+    const CodePage& codePage() const { return codePage_; }
+    // Case-insensitive; -1 when there is no such field.
+    int fieldIndex(QByteArrayView name) const;
+
+    std::uint32_t rowCount() const { return std::uint32_t(deleted_.size()); }
+    std::uint32_t liveRowCount() const { return liveRows_; }
+    bool isDeleted(std::uint32_t row) const { return deleted_[row] != 0; }
+
+    // A numeric field: its value as a number, or null when empty or '*'-filled.
+    // A text field: its text without the trailing pad blanks.
+    QVariant value(std::uint32_t row, int field) const;
+    QString text(std::uint32_t row, int field) const;
+    std::optional<double> number(std::uint32_t row, int field) const;
+
+    // Encodes and checks every value first; nothing is written when one is refused.
+    // `values` holds one entry per field (null for an empty field). Returns the row.
+    std::uint32_t append(const std::vector<QVariant>& values);
+    void markDeleted(std::uint32_t row);
+
+    // Writes reach the disk (fdatasync) at once unless deferred; deferred writes are
+    // synced by sync(), which a command calls before it returns to the window.
+    void setDeferSync(bool defer) { deferSync_ = defer; }
+    void sync();
+
+    // The first live row at or after `from` and before `limit` whose numeric field equals
+    // `id`, in record order; npos when none. Constant time on average: a per-field chain
+    // of rows with equal ids is built on first use and kept up to date.
+    std::uint32_t findId(int field, std::int32_t id, std::uint32_t from, std::uint32_t limit);
+
+private:
+    struct Column {
+        std::vector<double> numbers; // numeric fields; NaN is "no value"
+        std::string text;            // text fields: every row's trimmed bytes, back to back
+        std::vector<std::uint32_t> textEnd;
+    };
+    struct IdChains {
+        struct Ends {
+            std::uint32_t head;
+            std::uint32_t tail;
+        };
+        QHash<std::int32_t, Ends> ends;
+        std::vector<std::uint32_t> next;
+    };
+
+    DbfTable() = default;
+    void readRecords(std::uint32_t count);
+    void storeRecord(const char* record);
+    QByteArray encodeRecord(const std::vector<QVariant>& values) const;
+    void writeAt(std::int64_t offset, const char* data, std::size_t size);
+    QByteArray headerDate() const;
+    void addToChains(IdChains& chains, int field, std::uint32_t row);
+    IdChains& chainsFor(int field);
+    [[noreturn]] void fail(StoreError::Kind kind, const QString& why) const;
+
+    QString path_;
+    int fd_ = -1;
+    Mode mode_ = Mode::ReadOnly;
+    CodePage codePage_{"CP850"};
+    std::vector<FieldDef> fields_;
+    std::vector<int> fieldOffsets_;
+    std::uint32_t headerLength_ = 0;
+    std::uint32_t recordLength_ = 0;
+    std::uint32_t liveRows_ = 0;
+    std::vector<std::uint8_t> deleted_;
+    std::vector<Column> columns_;
+    std::vector<std::unique_ptr<IdChains>> chains_;
+    bool deferSync_ = false;
+    bool dirty_ = false;
+};
+
+// The file in `dir` named `baseName` + ".dbf" whatever the letter case of either part;
+// an empty string when there is none. The exact spelling wins when several exist.
+QString findTableFile(const QString& dir, const QString& baseName);
+
+} // namespace melofon::store
