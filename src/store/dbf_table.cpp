@@ -464,8 +464,8 @@ std::uint32_t DbfTable::findId(int field, std::int32_t id, std::uint32_t from, s
     auto it = chains.ends.find(id);
     if (it == chains.ends.end())
         return npos;
-    // Deleted rows are bypassed as they are met, except a chain's last row, which new
-    // rows with the same id are linked behind.
+    // Deleted rows at the head are dropped from the chain for good, except its last row,
+    // which new rows with the same id are linked behind.
     while (deleted_[it->head] && chains.next[it->head] != npos)
         it->head = chains.next[it->head];
 
@@ -473,22 +473,11 @@ std::uint32_t DbfTable::findId(int field, std::int32_t id, std::uint32_t from, s
     if (from > 0 && from - 1 < rowCount()) {
         const auto before = number(from - 1, field);
         if (before && *before == double(id))
-            r = chains.next[from - 1]; // continue a walk from the row before
+            r = chains.next[from - 1]; // a walk going on from the row before
     }
-    std::uint32_t prev = npos;
-    while (r != npos && r < limit) {
-        if (deleted_[r]) {
-            const std::uint32_t after = chains.next[r];
-            if (prev != npos && after != npos)
-                chains.next[prev] = after;
-            r = after;
-            continue;
-        }
-        if (r >= from)
+    for (; r != npos && r < limit; r = chains.next[r])
+        if (!deleted_[r] && r >= from)
             return r;
-        prev = r;
-        r = chains.next[r];
-    }
     return npos;
 }
 
