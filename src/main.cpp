@@ -1,11 +1,13 @@
+#include "app/dialogs.h"
+#include "app/frm_principal.h"
 #include "store/playlist_store.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QMessageBox>
 #include <QStandardPaths>
-#include <QWidget>
 
+#include <cstdlib>
 #include <memory>
 
 int main(int argc, char* argv[]) {
@@ -19,7 +21,6 @@ int main(int argc, char* argv[]) {
     // The tables live next to the program; an installed, read-only copy keeps them in
     // the user's data directory instead.
     const QString programDir = QCoreApplication::applicationDirPath();
-    QDir::setCurrent(programDir);
     const QString dir = PlaylistStore::chooseDirectory(
         {programDir, QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)});
     if (dir.isEmpty()) {
@@ -32,17 +33,16 @@ int main(int argc, char* argv[]) {
     std::unique_ptr<PlaylistStore> store;
     try {
         store = std::make_unique<PlaylistStore>(dir);
-        store->dtcListas().Refresh();
-        store->dtcDocumentos().Refresh();
-        store->dtcLisDoc().Refresh();
     } catch (const StoreError& e) {
         QMessageBox::critical(nullptr, QStringLiteral("Melofon"), e.message());
         return 1;
     }
 
-    QWidget window;
-    window.setWindowTitle(QStringLiteral("Melofon"));
-    window.resize(632, 453);
-    window.show();
+    melofon::app::QtMessageBoxes messages;
+    // "Salir" ends everything at once, even from inside a running playlist walk; every
+    // change is already on disk, so there is nothing left to write.
+    melofon::app::frmPrincipal window(*store, programDir, messages, [] { std::_Exit(0); });
+    messages.setParent(&window);
+    window.start();
     return app.exec();
 }

@@ -1,0 +1,120 @@
+#pragma once
+
+// The main window. It owns the controls and the timer, reaches the playlist tables
+// through the store's three data sources, and routes every event to its handler
+// (named after the control and the event). Each handler runs inside one guard: a failing
+// table or platform operation stops that command, the user is told why, and the window
+// keeps working. The list-view procedures themselves live with the store (list_views.h)
+// and work on the two list boxes through their ListBox interface.
+
+#include "app/dialogs.h"
+#include "app/list_box_widget.h"
+#include "store/list_views.h"
+#include "store/playlist_store.h"
+
+#include <QWidget>
+
+#include <functional>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QScrollBar;
+class QTimer;
+class QToolButton;
+
+namespace melofon::app {
+
+class frmPrincipal : public QWidget {
+    Q_OBJECT
+public:
+    // `programDir` is made the current directory at creation and at every activation.
+    // `endProgram` ends the process at once (tests pass their own).
+    frmPrincipal(store::PlaylistStore& store, const QString& programDir, MessageBoxes& messages,
+                 std::function<void()> endProgram, QWidget* parent = nullptr);
+    ~frmPrincipal() override;
+
+    // Loads the window and shows it centred: Form_Load, the other two data sources, the
+    // timer, then the window itself.
+    void start();
+
+    // Controls, under their own names.
+    QGroupBox* fraInformación;
+    QLabel* lblTiempo;
+    QScrollBar* hsTiempo;
+    QLabel* lblMinTranscurridos;
+    QLabel* lblSeparador;
+    QLabel* lblSegTranscurridos;
+    QLabel* lblMinDuracion;
+    QLabel* lblSeparador2;
+    QLabel* lblSegDuracion;
+    QLabel* lblVolumen;
+    QScrollBar* hsVolumen;
+    QGroupBox* fraListas;
+    QToolButton* cmdNuevaLis;
+    QToolButton* cmdEliminarLis;
+    QToolButton* cmdPlay;
+    QToolButton* cmdPause;
+    QToolButton* cmdStop;
+    QCheckBox* chkContinuado;
+    QCheckBox* chkAleatorio;
+    QCheckBox* chkTodas;
+    QToolButton* cmdAcerca;
+    QToolButton* cmdSalir;
+    ListBoxWidget* lstListas;
+    QToolButton* cmdAgregarDoc;
+    QToolButton* cmdEliminarDoc;
+    ListBoxWidget* lstContenido;
+    QGroupBox* fraArchivo;
+    QLineEdit* txtArchivo;
+    QPushButton* cmdExaminar;
+    QToolButton* cmdPlayArchivo;
+    QToolButton* cmdPauseArchivo;
+    QToolButton* cmdStopArchivo;
+    QTimer* Timer1;
+
+    store::DataSource& dtcListas() { return store_.dtcListas(); }
+    store::DataSource& dtcDocumentos() { return store_.dtcDocumentos(); }
+    store::DataSource& dtcLisDoc() { return store_.dtcLisDoc(); }
+
+    // The window's own variables.
+    QString sDirectorio;
+    bool Detenido = false;
+    qint32 SegundosPorPaso = 0;
+
+    // Event handlers.
+    void Form_Initialize();
+    void Form_Load();
+    void Form_Activate();
+    void cmdAcerca_Click();
+    void cmdSalir_Click();
+    void lstListas_Click();
+    void Timer1_Timer();
+
+    // The list-view procedures on this window's boxes.
+    void LlenarListas();
+    void LlenarDocumentos();
+    store::ListId SelIdLista() const { return store::SelId(*lstListas); }
+    store::ListId SelIdDocumento() const { return store::SelId(*lstContenido); }
+    QString SelPathDocumento() const { return store::SelPathDocumento(*lstContenido); }
+
+    // Runs one event handler: a failure is shown in a message box and goes no further.
+    void guarded(const std::function<void()>& handler);
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+    void connectEvents();
+
+    store::PlaylistStore& store_;
+    QString programDir_;
+    MessageBoxes& messages_;
+    std::function<void()> endProgram_;
+};
+
+} // namespace melofon::app

@@ -1,0 +1,64 @@
+// Renders the main window, with a few playlists loaded and one selected, to a PNG file,
+// so that anyone can look at it without a display: window_screenshot OUT.png
+#include "app/dialogs.h"
+#include "app/frm_principal.h"
+#include "store/playlist_store.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+using melofon::store::PlaylistStore;
+
+namespace {
+
+void addRow(melofon::store::DataSource& source, const char* idField, qint32 id, const char* textField,
+            const QVariant& text) {
+    auto& rs = source.recordset();
+    rs.AddNew();
+    rs.Fields(idField) = id;
+    rs.Fields(textField) = text;
+    rs.Update();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s OUT.png\n", argv[0]);
+        return 2;
+    }
+    QTemporaryDir dir;
+    PlaylistStore store(dir.path());
+    const QStringList playlists = {QStringLiteral("Mi música favorita"), QStringLiteral("Clásicos - Barroco"),
+                                   QStringLiteral("Para el coche")};
+    const QStringList files = {QStringLiteral("/home/usuario/Música/Bach - Tocata y fuga.mid"),
+                               QStringLiteral("/home/usuario/Música/Vivaldi - La primavera.mp3"),
+                               QStringLiteral("/home/usuario/Música/Pachelbel - Canon en re.wav")};
+    qint32 docId = 0;
+    for (qint32 l = 1; l <= playlists.size(); ++l) {
+        addRow(store.dtcListas(), "LisId", l, "LisDesc", playlists[l - 1]);
+        for (const QString& f : files) {
+            addRow(store.dtcDocumentos(), "DocId", ++docId, "DocPath", f);
+            addRow(store.dtcLisDoc(), "LisId", l, "DocId", docId);
+        }
+    }
+    melofon::app::QtMessageBoxes messages;
+    melofon::app::frmPrincipal window(store, dir.path(), messages, [] {});
+    window.start();
+    window.lstListas->setListIndex(1);
+    window.lstContenido->setSelected(1, false);
+    window.lstContenido->setListIndex(0);
+    window.txtArchivo->setText(QStringLiteral("/home/usuario/Música/tema.mp3"));
+    QApplication::processEvents();
+    if (!window.grab().save(QString::fromLocal8Bit(argv[1]))) {
+        std::fprintf(stderr, "cannot write %s\n", argv[1]);
+        return 1;
+    }
+    return 0;
+}
