@@ -48,7 +48,10 @@ protected:
         QStylePainter painter(this);
         QStyleOptionGroupBox option;
         initStyleOption(&option);
-        option.textColor = QColor(0, 64, 64);
+        // Styles differ in which of the two they draw the caption with.
+        const QColor teal(0, 64, 64);
+        option.textColor = teal;
+        option.palette.setColor(QPalette::WindowText, teal);
         painter.drawComplexControl(QStyle::CC_GroupBox, option);
     }
 };
@@ -134,7 +137,7 @@ frmPrincipal::frmPrincipal(store::PlaylistStore& store, const QString& programDi
       store_(store), programDir_(programDir), messages_(messages), endProgram_(std::move(endProgram)) {
     setObjectName(QStringLiteral("frmPrincipal"));
     setWindowTitle(QStringLiteral("Melofon"));
-    setWindowIcon(windowIcon());
+    setWindowIcon(melofonIcon());
     // The layout was drawn for a narrow 8.25-point face; the default face would clip
     // captions such as "Volumen:".
     QFont captions = font();

@@ -4,6 +4,7 @@
 #include <QPainterPath>
 #include <QPixmap>
 
+#include <algorithm>
 #include <functional>
 
 namespace melofon::app {
@@ -40,29 +41,30 @@ void stave(QPainter& p) {
         p.drawLine(QPointF(1, 9.5 + 4 * i), QPointF(31, 9.5 + 4 * i));
 }
 
-void drawGlyph(QPainter& p, Glyph glyph, int size, const QColor& c, QPointF offset) {
+// Drawn on whole pixels without anti-aliasing, so that the shadow of the disabled image
+// stays a crisp one-pixel line.
+void drawGlyph(QPainter& p, Glyph glyph, int size, const QColor& c, QPoint offset) {
+    p.setRenderHint(QPainter::Antialiasing, false);
     p.setPen(Qt::NoPen);
     p.setBrush(c);
-    const qreal s = size;
-    const qreal m = s * 0.18;
+    const int m = std::max(1, size / 5);
+    const int inner = size - 2 * m;
     p.save();
     p.translate(offset);
     switch (glyph) {
     case Glyph::Play: {
-        QPainterPath tri;
-        tri.moveTo(m * 1.3, m);
-        tri.lineTo(s - m, s / 2);
-        tri.lineTo(m * 1.3, s - m);
-        tri.closeSubpath();
-        p.drawPath(tri);
+        const QPoint tri[] = {{m, m}, {size - m, size / 2}, {m, size - m}};
+        p.drawPolygon(tri, 3);
         break;
     }
-    case Glyph::Pause:
-        p.drawRect(QRectF(m * 1.2, m, s * 0.22, s - 2 * m));
-        p.drawRect(QRectF(s - m * 1.2 - s * 0.22, m, s * 0.22, s - 2 * m));
+    case Glyph::Pause: {
+        const int bar = std::max(2, inner / 3);
+        p.drawRect(QRect(m, m, bar, inner));
+        p.drawRect(QRect(size - m - bar, m, bar, inner));
         break;
+    }
     case Glyph::Stop:
-        p.drawRect(QRectF(m, m, s - 2 * m, s - 2 * m));
+        p.drawRect(QRect(m, m, inner, inner));
         break;
     }
     p.restore();
@@ -70,7 +72,7 @@ void drawGlyph(QPainter& p, Glyph glyph, int size, const QColor& c, QPointF offs
 
 } // namespace
 
-QIcon windowIcon() {
+QIcon melofonIcon() {
     return icon32([](QPainter& p) {
         p.setBrush(QColor(0, 64, 64));
         p.setPen(Qt::NoPen);

@@ -7,7 +7,7 @@ namespace melofon::app {
 // Every picture of the main window, drawn here so that no image files are needed.
 enum class Glyph { Play, Pause, Stop };
 
-QIcon windowIcon();
+QIcon melofonIcon();
 QIcon iconNueva();
 QIcon iconEliminar();
 QIcon iconAcerca();

@@ -28,7 +28,30 @@ bool knownToIconv(const QByteArray& name) {
 
 } // namespace
 
-CodePage::CodePage(QByteArray name) : name_(std::move(name)) {
+struct CodePage::Converters {
+    Iconv decoder;
+    Iconv encoder;
+    bool decoderTried = false;
+    bool encoderTried = false;
+};
+
+namespace {
+
+// The descriptor, reset to its initial shift state; null when iconv lacks the code page.
+void* converter(Iconv& cd, bool& tried, const QByteArray& to, const QByteArray& from) {
+    if (!tried) {
+        cd = openIconv(to, from);
+        tried = true;
+    }
+    if (cd)
+        iconv(static_cast<iconv_t>(cd.get()), nullptr, nullptr, nullptr, nullptr);
+    return cd.get();
+}
+
+} // namespace
+
+CodePage::CodePage(QByteArray name)
+    : name_(std::move(name)), converters_(std::make_shared<Converters>()) {
     const QByteArray upper = name_.toUpper();
     utf8_ = upper == "UTF-8" || upper == "UTF8";
 }
@@ -74,8 +97,7 @@ QString CodePage::decode(const char* data, qsizetype size) const {
     if (utf8_)
         return QString::fromUtf8(data, size);
 
-    // Per-call descriptors keep this thread-safe; decoding happens on reads only.
-    Iconv cd = openIconv("UTF-16LE", name_);
+    void* cd = converter(converters_->decoder, converters_->decoderTried, "UTF-16LE", name_);
     if (!cd)
         return QString::fromLatin1(data, size);
     QString out;
@@ -86,7 +108,7 @@ QString CodePage::decode(const char* data, qsizetype size) const {
     while (inLeft > 0) {
         char* outPtr = reinterpret_cast<char*>(buffer.data());
         size_t outLeft = buffer.size() * sizeof(char16_t);
-        const size_t rc = iconv(static_cast<iconv_t>(cd.get()), &in, &inLeft, &outPtr, &outLeft);
+        const size_t rc = iconv(static_cast<iconv_t>(cd), &in, &inLeft, &outPtr, &outLeft);
         const size_t produced = (buffer.size() * sizeof(char16_t) - outLeft) / sizeof(char16_t);
         out.append(reinterpret_cast<const QChar*>(buffer.data()), qsizetype(produced));
         if (rc == size_t(-1) && inLeft > 0) {
@@ -116,7 +138,7 @@ std::optional<QByteArray> CodePage::encode(const QString& text) const {
         }
         return text.toUtf8();
     }
-    Iconv cd = openIconv(name_, "UTF-16LE");
+    void* cd = converter(converters_->encoder, converters_->encoderTried, name_, "UTF-16LE");
     if (!cd)
         return std::nullopt;
     QByteArray out(text.size() * 4 + 4, Qt::Uninitialized);
@@ -124,7 +146,7 @@ std::optional<QByteArray> CodePage::encode(const QString& text) const {
     size_t inLeft = size_t(text.size()) * sizeof(QChar);
     char* outPtr = out.data();
     size_t outLeft = size_t(out.size());
-    if (iconv(static_cast<iconv_t>(cd.get()), &in, &inLeft, &outPtr, &outLeft) == size_t(-1))
+    if (iconv(static_cast<iconv_t>(cd), &in, &inLeft, &outPtr, &outLeft) == size_t(-1))
         return std::nullopt;
     out.truncate(out.size() - qsizetype(outLeft));
     return out;

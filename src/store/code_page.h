@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 namespace melofon::store {
@@ -30,8 +31,12 @@ public:
     std::optional<QByteArray> encode(const QString& text) const;
 
 private:
+    struct Converters;
     QByteArray name_;
     bool utf8_ = false;
+    // Opened on first use and shared by copies: opening a converter costs more than
+    // converting a path.
+    std::shared_ptr<Converters> converters_;
 };
 
 } // namespace melofon::store

@@ -44,8 +44,7 @@ void Recordset::refresh() {
 }
 
 std::uint32_t Recordset::firstLiveFrom(std::uint32_t row) const {
-    while (row < visible_ && table_.isDeleted(row))
-        ++row;
+    row = table_.firstLiveFrom(row);
     return row < visible_ ? row : npos;
 }
 
@@ -56,15 +55,7 @@ void Recordset::MoveNext() {
         current_ = firstLiveFrom(current_ + 1);
 }
 
-void Recordset::MoveLast() {
-    current_ = npos;
-    for (std::uint32_t row = visible_; row > 0; --row) {
-        if (!table_.isDeleted(row - 1)) {
-            current_ = row - 1;
-            return;
-        }
-    }
-}
+void Recordset::MoveLast() { current_ = table_.lastLiveBefore(visible_); }
 
 int Recordset::fieldOrThrow(QByteArrayView name) const {
     const int index = table_.fieldIndex(name);

@@ -1,6 +1,5 @@
 #include "store/dbf_table.h"
 
-#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,6 +13,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <ctime>
 
 namespace melofon::store {
 
@@ -112,6 +112,19 @@ QString sidecarPath(const QString& tablePath) {
 }
 
 QString displayName(const QString& path) { return QDir::toNativeSeparators(path); }
+
+// Today's date as the header keeps it: years since 1900, month, day. localtime_r, unlike
+// QDate::currentDate, does not look at the time zone file again on every call.
+QByteArray headerDate() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    QByteArray d(3, '\0');
+    d[0] = char(std::clamp(local.tm_year, 0, 255));
+    d[1] = char(local.tm_mon + 1);
+    d[2] = char(local.tm_mday);
+    return d;
+}
 
 } // namespace
 
@@ -243,6 +256,8 @@ void DbfTable::readRecords(std::uint32_t count) {
     columns_.assign(fields_.size(), Column{});
     chains_.resize(fields_.size());
     deleted_.reserve(count);
+    skipForward_.reserve(count);
+    skipBackward_.reserve(count);
     for (std::size_t i = 0; i < fields_.size(); ++i) {
         if (fields_[i].isNumeric())
             columns_[i].numbers.reserve(count);
@@ -260,13 +275,23 @@ void DbfTable::readRecords(std::uint32_t count) {
             fail(StoreError::Kind::CannotOpen, QStringLiteral("no se pudieron leer los registros"));
         for (std::uint32_t i = 0; i < n; ++i)
             storeRecord(block.data() + std::size_t(i) * recordLength_);
+        if (done == 0 && n < count) {
+            // Size the text buffers from the first block, so they need not grow (and be
+            // copied while twice their size) record by record.
+            for (Column& c : columns_)
+                if (!c.text.empty())
+                    c.text.reserve(std::size_t(double(c.text.size()) / n * count * 1.05));
+        }
         done += n;
     }
 }
 
 void DbfTable::storeRecord(const char* record) {
     const bool gone = record[0] == '*';
+    const auto row = std::uint32_t(deleted_.size());
     deleted_.push_back(gone ? 1 : 0);
+    skipForward_.push_back(row + 1);
+    skipBackward_.push_back(row);
     if (!gone)
         ++liveRows_;
     for (std::size_t i = 0; i < fields_.size(); ++i) {
@@ -283,6 +308,26 @@ void DbfTable::storeRecord(const char* record) {
             c.textEnd.push_back(std::uint32_t(c.text.size()));
         }
     }
+}
+
+std::uint32_t DbfTable::firstLiveFrom(std::uint32_t row) const {
+    while (row < rowCount() && deleted_[row]) {
+        const std::uint32_t next = skipForward_[row];
+        if (next < rowCount() && deleted_[next])
+            skipForward_[row] = skipForward_[next];
+        row = next;
+    }
+    return row;
+}
+
+std::uint32_t DbfTable::lastLiveBefore(std::uint32_t end) const {
+    while (end > 0 && deleted_[end - 1]) {
+        const std::uint32_t next = skipBackward_[end - 1];
+        if (next > 0 && deleted_[next - 1])
+            skipBackward_[end - 1] = skipBackward_[next - 1];
+        end = next;
+    }
+    return end == 0 ? npos : end - 1;
 }
 
 int DbfTable::fieldIndex(QByteArrayView name) const {
@@ -323,15 +368,6 @@ QVariant DbfTable::value(std::uint32_t row, int field) const {
     if (std::trunc(*v) == *v && std::fabs(*v) < 9007199254740992.0)
         return QVariant(qint64(*v));
     return QVariant(*v);
-}
-
-QByteArray DbfTable::headerDate() const {
-    const QDate today = QDate::currentDate();
-    QByteArray d(3, '\0');
-    d[0] = char(std::clamp(today.year() - 1900, 0, 255));
-    d[1] = char(today.month());
-    d[2] = char(today.day());
-    return d;
 }
 
 QByteArray DbfTable::encodeRecord(const std::vector<QVariant>& values) const {
@@ -491,10 +527,7 @@ void DbfTable::create(const QString& path, const std::vector<FieldDef>& fields) 
 
     QByteArray file(qsizetype(kPrefixSize), '\0');
     file[0] = 0x03;
-    const QDate today = QDate::currentDate();
-    file[1] = char(today.year() - 1900);
-    file[2] = char(today.month());
-    file[3] = char(today.day());
+    file.replace(1, 3, headerDate());
     std::uint32_t recordLength = 1;
     for (const FieldDef& f : fields) {
         QByteArray d(qsizetype(kDescriptorSize), '\0');

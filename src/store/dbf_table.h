@@ -57,6 +57,11 @@ public:
     std::uint32_t rowCount() const { return std::uint32_t(deleted_.size()); }
     std::uint32_t liveRowCount() const { return liveRows_; }
     bool isDeleted(std::uint32_t row) const { return deleted_[row] != 0; }
+    // The first live row at or after `row` (rowCount() when none), and the last live row
+    // before `end` (npos when none): amortised constant time however many rows lie
+    // deleted in between.
+    std::uint32_t firstLiveFrom(std::uint32_t row) const;
+    std::uint32_t lastLiveBefore(std::uint32_t end) const;
 
     // A numeric field: its value as a number, or null when empty or '*'-filled.
     // A text field: its text without the trailing pad blanks.
@@ -99,7 +104,6 @@ private:
     void storeRecord(const char* record);
     QByteArray encodeRecord(const std::vector<QVariant>& values) const;
     void writeAt(std::int64_t offset, const char* data, std::size_t size);
-    QByteArray headerDate() const;
     void addToChains(IdChains& chains, int field, std::uint32_t row);
     IdChains& chainsFor(int field);
     [[noreturn]] void fail(StoreError::Kind kind, const QString& why) const;
@@ -114,6 +118,10 @@ private:
     std::uint32_t recordLength_ = 0;
     std::uint32_t liveRows_ = 0;
     std::vector<std::uint8_t> deleted_;
+    // For a deleted row: where a search forward (or backward) may go on, every row in
+    // between being deleted too. Shortened as searches pass.
+    mutable std::vector<std::uint32_t> skipForward_;
+    mutable std::vector<std::uint32_t> skipBackward_;
     std::vector<Column> columns_;
     std::vector<std::unique_ptr<IdChains>> chains_;
     bool deferSync_ = false;

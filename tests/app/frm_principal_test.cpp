@@ -1,0 +1,355 @@
+#include "app/frm_principal.h"
+#include "support/scripted_dialogs.h"
+#include "support/temp_dir.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFontDatabase>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using melofon::app::frmPrincipal;
+using melofon::store::PlaylistStore;
+using melofon::store::StoreError;
+using melofon::test::ScriptedMessageBoxes;
+using melofon::test::TempDir;
+
+namespace {
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void addPlaylist(qint32 id, const QString& name) {
+        auto& rs = store->dtcListas().recordset();
+        rs.AddNew();
+        rs.Fields("LisId") = id;
+        rs.Fields("LisDesc") = name;
+        rs.Update();
+    }
+    void addFile(qint32 lisId, qint32 docId, const QString& path) {
+        auto& docs = store->dtcDocumentos().recordset();
+        docs.AddNew();
+        docs.Fields("DocId") = docId;
+        docs.Fields("DocPath") = path;
+        docs.Update();
+        auto& links = store->dtcLisDoc().recordset();
+        links.AddNew();
+        links.Fields("LisId") = lisId;
+        links.Fields("DocId") = docId;
+        links.Update();
+    }
+    frmPrincipal& open() {
+        window = std::make_unique<frmPrincipal>(*store, programDir.path(), messages, [this] { ++ended; });
+        window->start();
+        return *window;
+    }
+    template <class W = QWidget>
+    W* control(const char* name) {
+        return window->findChild<W*>(QString::fromUtf8(name));
+    }
+    QStringList rows(const melofon::app::ListBoxWidget& box) {
+        QStringList out;
+        for (int i = 0; i < box.ListCount(); ++i)
+            out << box.List(i);
+        return out;
+    }
+
+    TempDir dataDir;
+    TempDir programDir;
+    std::unique_ptr<PlaylistStore> store = std::make_unique<PlaylistStore>(dataDir.path());
+    ScriptedMessageBoxes messages;
+    int ended = 0;
+    std::unique_ptr<frmPrincipal> window;
+};
+
+struct Layout {
+    const char* name;
+    const char* kind;
+    const char* container;
+    int left, top, width, height; // twips
+    const char* text;
+    const char* tip;
+};
+
+// The window as drawn: every control, its container, place, caption and tooltip.
+const Layout kLayout[] = {
+    {"fraInformación", "QGroupBox", "frmPrincipal", 0, 0, 9495, 735, "Información", ""},
+    {"lblTiempo", "QLabel", "fraInformación", 240, 360, 615, 255, "Tiempo:", ""},
+    {"hsTiempo", "QScrollBar", "fraInformación", 960, 360, 1815, 255, "", ""},
+    {"lblMinTranscurridos", "QLabel", "fraInformación", 2880, 360, 255, 255, "00", ""},
+    {"lblSeparador", "QLabel", "fraInformación", 3200, 360, 135, 255, ":", ""},
+    {"lblSegTranscurridos", "QLabel", "fraInformación", 3360, 360, 255, 255, "00", ""},
+    {"lblMinDuracion", "QLabel", "fraInformación", 3720, 360, 255, 255, "00", ""},
+    {"lblSeparador2", "QLabel", "fraInformación", 3960, 360, 135, 255, ":", ""},
+    {"lblSegDuracion", "QLabel", "fraInformación", 4080, 360, 255, 255, "00", ""},
+    {"lblVolumen", "QLabel", "fraInformación", 5400, 360, 735, 255, "Volumen:", ""},
+    {"hsVolumen", "QScrollBar", "fraInformación", 6120, 360, 1815, 255, "", ""},
+    {"fraListas", "QGroupBox", "frmPrincipal", 0, 840, 9495, 4935, "Listas de reproducción:", ""},
+    {"cmdNuevaLis", "QToolButton", "fraListas", 120, 240, 1095, 855, "Nueva", "Crear una nueva lista de reproducción."},
+    {"cmdEliminarLis", "QToolButton", "fraListas", 1440, 240, 1095, 855, "Eliminar", "Eliminar la lista de reproducción seleccionada."},
+    {"cmdPlay", "QToolButton", "fraListas", 2760, 480, 435, 435, "", "Comenzar a reproducir la lista seleccionada."},
+    {"cmdPause", "QToolButton", "fraListas", 3240, 480, 435, 435, "", "Hacer Pausa/Reanudar "},
+    {"cmdStop", "QToolButton", "fraListas", 3720, 480, 435, 435, "", "Detener la reproducción."},
+    {"chkContinuado", "QCheckBox", "fraListas", 4680, 240, 1215, 255, "Continuado", "Reproducción continua"},
+    {"chkAleatorio", "QCheckBox", "fraListas", 4680, 600, 1215, 255, "Aleatorio", "Orden de reproducción aleatorio"},
+    {"chkTodas", "QCheckBox", "fraListas", 4680, 960, 1695, 195, "Todas las listas", "Reproducir todas las listas"},
+    {"cmdAcerca", "QToolButton", "fraListas", 6960, 240, 1095, 855, "Acerca de", ""},
+    {"cmdSalir", "QToolButton", "fraListas", 8280, 240, 1095, 855, "Salir", "Salir del programa"},
+    {"lstListas", "QListWidget", "fraListas", 120, 1200, 9255, 1200, "", ""},
+    {"cmdAgregarDoc", "QToolButton", "fraListas", 120, 2520, 1095, 855, "Agregar", "Agregar un archivo de sonido a la lista de reproducción seleccionada."},
+    {"cmdEliminarDoc", "QToolButton", "fraListas", 1440, 2520, 1095, 855, "Quitar", "Quitar el archivo seleccionado de la lista de reproducción."},
+    {"lstContenido", "QListWidget", "fraListas", 120, 3480, 9255, 1155, "", ""},
+    {"fraArchivo", "QGroupBox", "frmPrincipal", 0, 5880, 9495, 855, "Archivo de sonido", ""},
+    {"txtArchivo", "QLineEdit", "fraArchivo", 120, 360, 6495, 315, "", ""},
+    {"cmdExaminar", "QPushButton", "fraArchivo", 6840, 360, 975, 315, "Examinar", ""},
+    {"cmdPlayArchivo", "QToolButton", "fraArchivo", 8040, 360, 315, 315, "", ""},
+    {"cmdPauseArchivo", "QToolButton", "fraArchivo", 8520, 360, 315, 315, "", " Hacer Pausa/Reanudar "},
+    {"cmdStopArchivo", "QToolButton", "fraArchivo", 9000, 360, 315, 315, "", ""},
+};
+
+QRect pixels(const Layout& c) {
+    const auto px = [](int t) { return int(std::lround(t / 15.0)); };
+    return {px(c.left), px(c.top), px(c.width), px(c.height)};
+}
+
+// Anti-aliased text and shapes blend at their edges; their cores keep the colour.
+bool isTeal(const QColor& c) {
+    return c.red() < 20 && std::abs(c.green() - 64) < 12 && std::abs(c.blue() - 64) < 12;
+}
+bool isWhite(const QColor& c) {
+    return c.alpha() > 200 && c.red() > 240 && c.green() > 240 && c.blue() > 240;
+}
+
+QString textOf(QWidget* w) {
+    if (auto* b = qobject_cast<QAbstractButton*>(w))
+        return b->text();
+    if (auto* l = qobject_cast<QLabel*>(w))
+        return l->text();
+    if (auto* g = qobject_cast<QGroupBox*>(w))
+        return g->title();
+    if (auto* e = qobject_cast<QLineEdit*>(w))
+        return e->text();
+    return {};
+}
+
+} // namespace
+
+TEST_F(MainWindowTest, EveryControlHasItsKindContainerPlaceCaptionAndTooltip) {
+    open();
+    EXPECT_EQ(window->objectName(), QStringLiteral("frmPrincipal"));
+    for (const Layout& c : kLayout) {
+        SCOPED_TRACE(c.name);
+        QWidget* w = control(c.name);
+        ASSERT_NE(w, nullptr);
+        EXPECT_TRUE(w->inherits(c.kind)) << w->metaObject()->className();
+        EXPECT_EQ(w->parentWidget()->objectName(), QString::fromUtf8(c.container));
+        EXPECT_EQ(w->geometry(), pixels(c));
+        EXPECT_EQ(textOf(w), QString::fromUtf8(c.text));
+        EXPECT_EQ(w->toolTip(), QString::fromUtf8(c.tip));
+    }
+    // Members are the same objects as the named children.
+    EXPECT_EQ(window->fraInformación, control("fraInformación"));
+    EXPECT_EQ(window->lstContenido, control("lstContenido"));
+    EXPECT_EQ(window->cmdStopArchivo, control("cmdStopArchivo"));
+    EXPECT_EQ(window->Timer1->objectName(), QStringLiteral("Timer1"));
+}
+
+TEST_F(MainWindowTest, TabOrderFollowsTheTabIndexes) {
+    open();
+    const char* expected[] = {"cmdEliminarLis", "lstContenido", "cmdNuevaLis", "lstListas", "cmdStop",
+                              "cmdPlay", "cmdPause", "hsTiempo", "hsVolumen", "txtArchivo",
+                              "cmdExaminar", "cmdStopArchivo", "cmdPlayArchivo", "cmdPauseArchivo",
+                              "cmdAgregarDoc", "cmdEliminarDoc", "cmdSalir", "chkContinuado",
+                              "chkAleatorio", "chkTodas", "cmdAcerca"};
+    QWidget* w = control(expected[0]);
+    for (std::size_t i = 1; i < std::size(expected); ++i) {
+        do {
+            w = w->nextInFocusChain();
+        } while (!(w->focusPolicy() & Qt::TabFocus) || w->objectName().isEmpty() ||
+                 w->objectName().startsWith(QLatin1String("qt_")));
+        EXPECT_EQ(w->objectName(), QString::fromUtf8(expected[i])) << "after " << expected[i - 1];
+    }
+    for (const char* name : {"lblTiempo", "fraListas", "lblMinDuracion"})
+        EXPECT_FALSE(control(name)->focusPolicy() & Qt::TabFocus) << name;
+}
+
+TEST_F(MainWindowTest, InitialStateAfterStartUp) {
+    open();
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Melofon"));
+    EXPECT_FALSE(window->windowIcon().isNull());
+    EXPECT_EQ(window->size(), QSize(632, 453));
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->chkContinuado->isChecked());
+    EXPECT_FALSE(window->chkAleatorio->isChecked());
+    EXPECT_FALSE(window->chkTodas->isChecked());
+    EXPECT_TRUE(window->txtArchivo->text().isEmpty());
+    EXPECT_FALSE(window->cmdPlayArchivo->isEnabled());
+    EXPECT_FALSE(window->cmdPauseArchivo->isEnabled());
+    EXPECT_FALSE(window->cmdStopArchivo->isEnabled());
+    for (QWidget* b : {window->cmdPlay, window->cmdPause, window->cmdStop, window->cmdNuevaLis,
+                       window->cmdAgregarDoc, window->cmdEliminarDoc, window->cmdAcerca, window->cmdSalir})
+        EXPECT_TRUE(b->isEnabled()) << b->objectName().toStdString();
+    EXPECT_EQ(window->hsVolumen->minimum(), -10000);
+    EXPECT_EQ(window->hsVolumen->maximum(), 0);
+    EXPECT_EQ(window->hsTiempo->maximum(), 100);
+    EXPECT_TRUE(window->Timer1->isActive());
+    EXPECT_EQ(window->Timer1->interval(), 1000);
+    EXPECT_TRUE(window->sDirectorio.isEmpty());
+    EXPECT_FALSE(window->Detenido);
+    EXPECT_EQ(window->SegundosPorPaso, 0);
+
+    const Qt::WindowFlags flags = window->windowFlags();
+    EXPECT_TRUE(flags & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
+}
+
+TEST_F(MainWindowTest, LooksAsDrawn) {
+    open();
+    for (auto* box : {window->lstListas, window->lstContenido})
+        EXPECT_EQ(box->palette().color(QPalette::Base), QColor(224, 224, 224));
+    const bool impact = QFontDatabase::hasFamily(QStringLiteral("Impact"));
+    const struct {
+        QLabel* label;
+        QColor color;
+    } timeLabels[] = {{window->lblMinTranscurridos, QColor(0, 128, 0)}, {window->lblSeparador, QColor(0, 128, 0)},
+                      {window->lblSegTranscurridos, QColor(0, 128, 0)}, {window->lblMinDuracion, QColor(192, 0, 0)},
+                      {window->lblSeparador2, QColor(192, 0, 0)}, {window->lblSegDuracion, QColor(192, 0, 0)}};
+    for (const auto& t : timeLabels) {
+        SCOPED_TRACE(t.label->objectName().toStdString());
+        EXPECT_EQ(t.label->palette().color(QPalette::WindowText), t.color);
+        EXPECT_DOUBLE_EQ(t.label->font().pointSizeF(), 8.25);
+        EXPECT_EQ(t.label->font().family(), impact ? QStringLiteral("Impact") : QStringLiteral("DejaVu Sans Condensed"));
+        EXPECT_EQ(t.label->font().bold(), !impact);
+    }
+    EXPECT_NE(window->lblTiempo->palette().color(QPalette::WindowText), QColor(0, 64, 64));
+
+    // The frame captions are drawn in dark teal.
+    for (QGroupBox* f : {window->fraInformación, window->fraListas, window->fraArchivo}) {
+        const QImage image = f->grab(QRect(0, 0, 120, 14)).toImage();
+        bool teal = false;
+        for (int y = 0; y < image.height() && !teal; ++y)
+            for (int x = 0; x < image.width() && !teal; ++x)
+                teal = isTeal(image.pixelColor(x, y));
+        EXPECT_TRUE(teal) << f->objectName().toStdString();
+    }
+
+    for (QToolButton* b : {window->cmdNuevaLis, window->cmdEliminarLis, window->cmdAcerca, window->cmdSalir,
+                           window->cmdAgregarDoc, window->cmdEliminarDoc}) {
+        EXPECT_EQ(b->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+        EXPECT_EQ(b->iconSize(), QSize(32, 32));
+        EXPECT_FALSE(b->icon().isNull());
+    }
+    // Play and stop carry their own disabled image: a dark grey glyph over a white shadow.
+    for (QToolButton* b : {window->cmdPlay, window->cmdStop, window->cmdPlayArchivo, window->cmdStopArchivo}) {
+        SCOPED_TRACE(b->objectName().toStdString());
+        const QSize size = b->iconSize();
+        const QImage normal = b->icon().pixmap(size, QIcon::Normal).toImage();
+        const QImage disabled = b->icon().pixmap(size, QIcon::Disabled).toImage();
+        const QPoint centre(size.width() / 2, size.height() / 2);
+        EXPECT_EQ(normal.pixelColor(centre), QColor(Qt::black));
+        EXPECT_EQ(disabled.pixelColor(centre), QColor(64, 64, 64));
+        bool whiteShadow = false;
+        for (int y = 0; y < disabled.height(); ++y)
+            for (int x = 0; x < disabled.width(); ++x)
+                whiteShadow = whiteShadow || isWhite(disabled.pixelColor(x, y));
+        EXPECT_TRUE(whiteShadow);
+    }
+}
+
+TEST_F(MainWindowTest, ResizingMovesNothing) {
+    open();
+    std::vector<QRect> before;
+    for (const Layout& c : kLayout)
+        before.push_back(control(c.name)->geometry());
+    window->resize(900, 700);
+    QApplication::processEvents();
+    window->resize(300, 200);
+    QApplication::processEvents();
+    for (std::size_t i = 0; i < std::size(kLayout); ++i)
+        EXPECT_EQ(control(kLayout[i].name)->geometry(), before[i]) << kLayout[i].name;
+}
+
+TEST_F(MainWindowTest, EmptyStoreGivesEmptyBoxesAndNoDelete) {
+    open();
+    EXPECT_EQ(window->lstListas->ListCount(), 0);
+    EXPECT_EQ(window->lstContenido->ListCount(), 0);
+    EXPECT_FALSE(window->cmdEliminarLis->isEnabled());
+}
+
+TEST_F(MainWindowTest, PlaylistsShowInStoredOrderAndSelectingOneFillsTheFileBox) {
+    addPlaylist(3, QStringLiteral("Tres"));
+    addPlaylist(10, QStringLiteral("Diez - con guion"));
+    addFile(10, 1, QStringLiteral("/m/a-b.mp3"));
+    addFile(3, 2, QStringLiteral("/m/c.wav"));
+    addFile(10, 3, QStringLiteral("/m/a-b.mp3"));
+    open();
+    EXPECT_TRUE(window->cmdEliminarLis->isEnabled());
+    EXPECT_EQ(rows(*window->lstListas), (QStringList{QStringLiteral("3 - Tres"), QStringLiteral("10 - Diez - con guion")}));
+    EXPECT_EQ(window->lstListas->ListIndex(), -1);
+    EXPECT_EQ(window->lstContenido->ListCount(), 0);
+
+    QTest::mouseClick(window->lstListas->viewport(), Qt::LeftButton, {},
+                      window->lstListas->visualItemRect(window->lstListas->item(1)).center());
+    EXPECT_EQ(window->SelIdLista(), 10);
+    EXPECT_EQ(rows(*window->lstContenido), (QStringList{QStringLiteral("1 - /m/a-b.mp3"), QStringLiteral("3 - /m/a-b.mp3")}));
+    EXPECT_EQ(window->lstContenido->SelCount(), 2);
+
+    // Unchecked marks come back checked after switching playlists and back.
+    window->lstContenido->setSelected(0, false);
+    window->lstListas->setListIndex(0);
+    EXPECT_EQ(rows(*window->lstContenido), QStringList{QStringLiteral("2 - /m/c.wav")});
+    window->lstListas->setListIndex(1);
+    EXPECT_EQ(window->lstContenido->SelCount(), 2);
+    window->lstContenido->setListIndex(1);
+    EXPECT_EQ(window->SelIdDocumento(), 3);
+    EXPECT_EQ(window->SelPathDocumento(), QStringLiteral("/m/a-b.mp3"));
+}
+
+TEST_F(MainWindowTest, ProgramDirectoryIsMadeCurrentAtCreationAndOnActivation) {
+    TempDir elsewhere;
+    QDir::setCurrent(elsewhere.path());
+    open();
+    EXPECT_EQ(QDir::currentPath(), QDir(programDir.path()).canonicalPath());
+    QDir::setCurrent(elsewhere.path());
+    window->activateWindow();
+    QApplication::setActiveWindow(window.get());
+    QApplication::processEvents();
+    if (!window->isActiveWindow())
+        GTEST_SKIP() << "this platform does not activate windows";
+    EXPECT_EQ(QDir::currentPath(), QDir(programDir.path()).canonicalPath());
+}
+
+TEST_F(MainWindowTest, SalirEndsTheProgramAndClosingStopsAWalk) {
+    open();
+    window->cmdSalir->click();
+    EXPECT_EQ(ended, 1);
+    EXPECT_TRUE(window->Detenido);
+    window->Detenido = false;
+    window->close();
+    EXPECT_TRUE(window->Detenido);
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(MainWindowTest, AFailingHandlerIsReportedAndTheWindowGoesOn) {
+    open();
+    window->guarded([] { throw StoreError(StoreError::Kind::WriteFailed, QStringLiteral("No se pudo escribir.")); });
+    window->guarded([] { throw std::runtime_error("disco lleno"); });
+    ASSERT_EQ(messages.calls.size(), 2u);
+    EXPECT_EQ(messages.calls[0].prompt, QStringLiteral("No se pudo escribir."));
+    EXPECT_EQ(messages.calls[0].title, QStringLiteral("Melofon"));
+    EXPECT_EQ(messages.calls[0].flags, 0);
+    EXPECT_TRUE(messages.calls[1].prompt.contains(QStringLiteral("disco lleno")));
+    EXPECT_TRUE(window->isVisible());
+}
