@@ -268,6 +268,30 @@ TEST_F(MainWindowTest, LooksAsDrawn) {
     }
 }
 
+TEST_F(MainWindowTest, StartUpFillsThePlaylistBoxBeforeTheRestOpensAndTheWindowShows) {
+    addPlaylist(1, QStringLiteral("a"));
+    addFile(1, 1, QStringLiteral("/a.mp3"));
+    window = std::make_unique<frmPrincipal>(*store, programDir.path(), messages, [] {});
+    struct {
+        bool seen = false, visible = true, timer = true;
+        int volumeMinimum = -1, documents = -1;
+    } atFill;
+    QObject::connect(window->lstListas->model(), &QAbstractItemModel::rowsInserted, [&] {
+        atFill = {true, window->isVisible(), window->Timer1->isActive(), window->hsVolumen->minimum(),
+                  store->dtcDocumentos().recordset().RecordCount()};
+    });
+    window->start();
+    ASSERT_TRUE(atFill.seen);
+    EXPECT_FALSE(atFill.visible);
+    EXPECT_FALSE(atFill.timer);
+    EXPECT_EQ(atFill.volumeMinimum, 0) << "the volume range is set after the fill";
+    EXPECT_EQ(atFill.documents, 0) << "DOCUMENT opens after the fill";
+    EXPECT_EQ(store->dtcDocumentos().recordset().RecordCount(), 1);
+    EXPECT_EQ(store->dtcLisDoc().recordset().RecordCount(), 1);
+    EXPECT_TRUE(window->Timer1->isActive());
+    EXPECT_TRUE(window->isVisible());
+}
+
 TEST_F(MainWindowTest, ResizingMovesNothing) {
     open();
     std::vector<QRect> before;
