@@ -1,5 +1,6 @@
 #include "app/frm_principal.h"
 #include "support/scripted_dialogs.h"
+#include "support/store_rows.h"
 #include "support/temp_dir.h"
 
 #include <QAbstractButton>
@@ -30,24 +31,9 @@ namespace {
 
 class MainWindowTest : public ::testing::Test {
 protected:
-    void addPlaylist(qint32 id, const QString& name) {
-        auto& rs = store->dtcListas().recordset();
-        rs.AddNew();
-        rs.Fields("LisId") = id;
-        rs.Fields("LisDesc") = name;
-        rs.Update();
-    }
+    void addPlaylist(qint32 id, const QString& name) { melofon::test::addPlaylist(*store, id, name); }
     void addFile(qint32 lisId, qint32 docId, const QString& path) {
-        auto& docs = store->dtcDocumentos().recordset();
-        docs.AddNew();
-        docs.Fields("DocId") = docId;
-        docs.Fields("DocPath") = path;
-        docs.Update();
-        auto& links = store->dtcLisDoc().recordset();
-        links.AddNew();
-        links.Fields("LisId") = lisId;
-        links.Fields("DocId") = docId;
-        links.Update();
+        melofon::test::addFile(*store, lisId, docId, path);
     }
     frmPrincipal& open() {
         window = std::make_unique<frmPrincipal>(*store, programDir.path(), messages, [this] { ++ended; });

@@ -1,6 +1,7 @@
 #include "app/list_box_widget.h"
 #include "store/list_views.h"
 #include "store/playlist_store.h"
+#include "support/store_rows.h"
 #include "support/temp_dir.h"
 
 #include <QSignalSpy>
@@ -26,13 +27,9 @@ class ListViewsTest : public ::testing::Test {
 protected:
     ListViewsTest() : store(dir.path()), playlists(false, nullptr), files(true, nullptr) {}
 
-    void add(melofon::store::DataSource& s, const char* idField, qint32 id, const char* other,
+    void add(melofon::store::DataSource& s, QByteArrayView idField, qint32 id, QByteArrayView other,
              const QVariant& value) {
-        auto& rs = s.recordset();
-        rs.AddNew();
-        rs.Fields(idField) = id;
-        rs.Fields(other) = value;
-        rs.Update();
+        melofon::test::appendRow(s, idField, id, other, value);
         s.Refresh();
     }
     void playlist(qint32 id, const QString& name) { add(store.dtcListas(), "LisId", id, "LisDesc", name); }

@@ -3,6 +3,7 @@
 #include "app/dialogs.h"
 #include "app/frm_principal.h"
 #include "store/playlist_store.h"
+#include "support/store_rows.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -11,19 +12,6 @@
 #include <cstdio>
 
 using melofon::store::PlaylistStore;
-
-namespace {
-
-void addRow(melofon::store::DataSource& source, const char* idField, qint32 id, const char* textField,
-            const QVariant& text) {
-    auto& rs = source.recordset();
-    rs.AddNew();
-    rs.Fields(idField) = id;
-    rs.Fields(textField) = text;
-    rs.Update();
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -42,11 +30,9 @@ int main(int argc, char** argv) {
                                QStringLiteral("/home/usuario/Música/Pachelbel - Canon en re.wav")};
     qint32 docId = 0;
     for (qint32 l = 1; l <= playlists.size(); ++l) {
-        addRow(store.dtcListas(), "LisId", l, "LisDesc", playlists[l - 1]);
-        for (const QString& f : files) {
-            addRow(store.dtcDocumentos(), "DocId", ++docId, "DocPath", f);
-            addRow(store.dtcLisDoc(), "LisId", l, "DocId", docId);
-        }
+        melofon::test::addPlaylist(store, l, playlists[l - 1]);
+        for (const QString& f : files)
+            melofon::test::addFile(store, l, ++docId, f);
     }
     melofon::app::QtMessageBoxes messages;
     melofon::app::frmPrincipal window(store, dir.path(), messages, [] {});
