@@ -1,8 +1,9 @@
 // How fast the main window starts and fills its file box on a large store: 100,000 file
 // entries, one playlist of 10,000 of them and 90 of 1,000. Run with no arguments.
 
-#include "app/dialogs.h"
+#include "app/qt_dialogs.h"
 #include "app/frm_principal.h"
+#include "large_store.h"
 #include "store/playlist_store.h"
 
 #include <benchmark/benchmark.h>
@@ -16,53 +17,18 @@
 
 namespace {
 
-using melofon::store::DbfTable;
 using melofon::store::PlaylistStore;
-
-constexpr int kBigPlaylist = 10'000;
-constexpr int kOtherPlaylists = 90;
-constexpr int kPerOther = 1'000;
+using namespace melofon::bench;
 
 QTemporaryDir* gDir = nullptr;
 
-std::vector<QVariant> row(const DbfTable& t, QByteArrayView a, const QVariant& va, QByteArrayView b,
-                          const QVariant& vb) {
-    std::vector<QVariant> v(t.fields().size());
-    v[std::size_t(t.fieldIndex(a))] = va;
-    v[std::size_t(t.fieldIndex(b))] = vb;
-    return v;
-}
-
-// The big playlist's files are spread through DOCUMENT, after the others' first files.
-void generate(const QString& dir) {
-    PlaylistStore store(dir);
-    PlaylistStore::Batch batch(store);
-    DbfTable& listas = store.dtcListas().table();
-    DbfTable& docs = store.dtcDocumentos().table();
-    DbfTable& links = store.dtcLisDoc().table();
-    for (int l = 1; l <= kOtherPlaylists + 1; ++l)
-        listas.append(row(listas, "LISID", l, "LISDESC", QStringLiteral("Lista número %1").arg(l)));
-    int docId = 0;
-    for (int i = 0; i < kPerOther; ++i) {
-        for (int l = 1; l <= kOtherPlaylists + 1; ++l) {
-            const int copies = l == 1 ? kBigPlaylist / kPerOther : 1;
-            for (int c = 0; c < copies; ++c) {
-                ++docId;
-                docs.append(row(docs, "DOCID", docId, "DOCPATH",
-                                QStringLiteral("/home/usuario/Música/Artista %1/Álbum/%2 - Canción %3.mp3")
-                                    .arg(l, 3, 10, QLatin1Char('0'))
-                                    .arg(i, 4, 10, QLatin1Char('0'))
-                                    .arg(docId)));
-                links.append(row(links, "LISID", l, "DOCID", docId));
-            }
-        }
-    }
-}
-
 struct Window {
     explicit Window(PlaylistStore& store)
-        : form(store, gDir->path(), messages, [] {}) {}
+        : form(store, player, {messages, input, files}, gDir->path(), [] {}) {}
     melofon::app::QtMessageBoxes messages;
+    melofon::app::QtInputBoxes input;
+    melofon::app::QtOpenFileDialog files;
+    SilentPlayer player;
     melofon::app::frmPrincipal form;
 };
 
@@ -120,10 +86,10 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QTemporaryDir dir;
     gDir = &dir;
-    generate(dir.path());
+    generateLargeStore(dir.path());
     std::printf("Store: %d entries; one playlist of %d, %d of %d. Targets: window shown < 300 ms, "
                 "selecting the big playlist < 50 ms.\n",
-                kBigPlaylist + kOtherPlaylists * kPerOther, kBigPlaylist, kOtherPlaylists, kPerOther);
+                kEntries, kBigPlaylist, kOtherPlaylists, kPerOther);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -1,5 +1,7 @@
-#include "app/dialogs.h"
+#include "app/qt_dialogs.h"
+#include "app/translations.h"
 #include "app/frm_principal.h"
+#include "playback/gst_player.h"
 #include "store/playlist_store.h"
 
 #include <QApplication>
@@ -14,6 +16,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Melofon"));
     QApplication::setApplicationVersion(QStringLiteral(MELOFON_VERSION));
+    melofon::app::loadSpanishTranslations(app);
 
     using melofon::store::PlaylistStore;
     using melofon::store::StoreError;
@@ -38,11 +41,16 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
+    melofon::playback::GstPlayer player;
     melofon::app::QtMessageBoxes messages;
+    melofon::app::QtInputBoxes input;
+    melofon::app::QtOpenFileDialog cmExplorar;
     // "Salir" ends everything at once, even from inside a running playlist walk; every
     // change is already on disk, so there is nothing left to write.
-    melofon::app::frmPrincipal window(*store, programDir, messages, [] { std::_Exit(0); });
+    melofon::app::frmPrincipal window(*store, player, {messages, input, cmExplorar}, programDir, [] { std::_Exit(0); });
     messages.setParent(&window);
+    input.setParent(&window);
+    cmExplorar.setParent(&window);
     window.start();
     return app.exec();
 }

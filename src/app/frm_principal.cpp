@@ -1,8 +1,11 @@
 #include "app/frm_principal.h"
 
 #include "app/icons.h"
+#include "playback/sequencer.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFontDatabase>
@@ -17,6 +20,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
 #include <cmath>
 
 namespace melofon::app {
@@ -129,12 +133,14 @@ ListBoxWidget* listBox(QWidget* parent, const char* name, const QRect& geometry,
 
 } // namespace
 
-frmPrincipal::frmPrincipal(store::PlaylistStore& store, const QString& programDir,
-                           MessageBoxes& messages, std::function<void()> endProgram, QWidget* parent)
+frmPrincipal::frmPrincipal(store::PlaylistStore& store, playback::MediaPlayer& player,
+                           const editing::Dialogs& dialogs, const QString& programDir,
+                           std::function<void()> endProgram, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
-      store_(store), programDir_(programDir), messages_(messages), endProgram_(std::move(endProgram)) {
+      mpReproductor(player), cmExplorar(dialogs.cmExplorar), store_(store), programDir_(programDir),
+      messages_(dialogs.messages), input_(dialogs.input), endProgram_(std::move(endProgram)) {
     setObjectName(QStringLiteral("frmPrincipal"));
     setWindowTitle(QStringLiteral("Melofon"));
     setWindowIcon(melofonIcon());
@@ -233,18 +239,26 @@ void frmPrincipal::connectEvents() {
     route(cmdAcerca, &QToolButton::clicked, &frmPrincipal::cmdAcerca_Click);
     route(cmdSalir, &QToolButton::clicked, &frmPrincipal::cmdSalir_Click);
     route(lstListas, &ListBoxWidget::Click, &frmPrincipal::lstListas_Click);
+    route(cmdNuevaLis, &QToolButton::clicked, &frmPrincipal::cmdNuevaLis_Click);
+    route(cmdEliminarLis, &QToolButton::clicked, &frmPrincipal::cmdEliminarLis_Click);
+    route(cmdAgregarDoc, &QToolButton::clicked, &frmPrincipal::cmdAgregarDoc_Click);
+    route(cmdEliminarDoc, &QToolButton::clicked, &frmPrincipal::cmdEliminarDoc_Click);
+    route(cmdPlay, &QToolButton::clicked, &frmPrincipal::cmdPlay_Click);
+    route(cmdPause, &QToolButton::clicked, &frmPrincipal::cmdPause_Click);
+    route(cmdStop, &QToolButton::clicked, &frmPrincipal::cmdStop_Click);
     route(Timer1, &QTimer::timeout, &frmPrincipal::Timer1_Timer);
+    route(hsVolumen, &QScrollBar::valueChanged, &frmPrincipal::hsVolumen_Change);
 }
 
 void frmPrincipal::guarded(const std::function<void()>& handler) {
     try {
         handler();
     } catch (const store::StoreError& e) {
-        messages_.MsgBox(e.message(), MessageBoxes::vbOKOnly, QStringLiteral("Melofon"));
+        messages_.MsgBox(e.message(), editing::MessageBoxes::vbOKOnly, QStringLiteral("Melofon"));
     } catch (const std::exception& e) {
         messages_.MsgBox(QStringLiteral("La operación no se pudo completar: %1")
                              .arg(QString::fromLocal8Bit(e.what())),
-                         MessageBoxes::vbOKOnly, QStringLiteral("Melofon"));
+                         editing::MessageBoxes::vbOKOnly, QStringLiteral("Melofon"));
     }
 }
 
@@ -281,8 +295,13 @@ void frmPrincipal::changeEvent(QEvent* event) {
 }
 
 void frmPrincipal::closeEvent(QCloseEvent* event) {
-    // A playlist walk running inside a click handler ends at its next pass.
+    // A playlist walk running inside a click handler ends at its next pass, and the sound
+    // stops with the window.
     Detenido = true;
+    try {
+        mpReproductor.Stop();
+    } catch (const playback::PlayerError&) {
+    }
     event->accept();
 }
 
@@ -290,6 +309,10 @@ void frmPrincipal::cmdAcerca_Click() {}
 
 void frmPrincipal::cmdSalir_Click() {
     Detenido = true;
+    try {
+        mpReproductor.Stop();
+    } catch (const playback::PlayerError&) {
+    }
     endProgram_();
 }
 
@@ -298,7 +321,118 @@ void frmPrincipal::lstListas_Click() {
     LlenarDocumentos();
 }
 
-void frmPrincipal::Timer1_Timer() {}
+namespace {
+
+QString twoDigits(qint64 n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); }
+
+template <class F>
+void ignoringFailure(F&& f) {
+    try {
+        f();
+    } catch (const std::exception&) {
+    }
+}
+
+} // namespace
+
+editing::EditingContext frmPrincipal::editingContext() {
+    return {store_, *lstListas, *lstContenido, [this](bool on) { cmdEliminarLis->setEnabled(on); },
+            messages_, input_, cmExplorar, sDirectorio};
+}
+
+void frmPrincipal::cmdNuevaLis_Click() {
+    auto c = editingContext();
+    editing::cmdNuevaLis_Click(c);
+}
+
+void frmPrincipal::cmdEliminarLis_Click() {
+    auto c = editingContext();
+    editing::cmdEliminarLis_Click(c);
+}
+
+void frmPrincipal::cmdAgregarDoc_Click() {
+    auto c = editingContext();
+    editing::cmdAgregarDoc_Click(c);
+}
+
+void frmPrincipal::cmdEliminarDoc_Click() {
+    auto c = editingContext();
+    editing::cmdEliminarDoc_Click(c);
+}
+
+void frmPrincipal::cmdPlay_Click() {
+    playback::WalkControls controls{
+        *lstContenido,
+        *lstListas,
+        [this] { return chkTodas->isChecked(); },
+        [this] { return chkAleatorio->isChecked(); },
+        [this] { return chkContinuado->isChecked(); },
+        Detenido,
+        [this] { return mpReproductor.PlayState(); },
+        [this] { return ComenzarArchivo(SelPathDocumento()); },
+        [](bool wait) {
+            QCoreApplication::processEvents(wait ? QEventLoop::WaitForMoreEvents : QEventLoop::AllEvents);
+        }};
+    playback::runPlaylistWalk(controls);
+}
+
+void frmPrincipal::cmdPause_Click() { mpReproductor.Pause(); }
+
+void frmPrincipal::cmdStop_Click() {
+    mpReproductor.Stop();
+    Detenido = true;
+}
+
+bool frmPrincipal::ComenzarArchivo(const QString& path) {
+    ignoringFailure([&] { mpReproductor.setFileName(path); });
+    ignoringFailure([&] {
+        // The name after the first folder separator from the fourth character on: the drive
+        // and first folder ("C:\Musica\", "/home/") are left out.
+        const QString name = mpReproductor.FileName();
+        qsizetype cut = -1;
+        for (qsizetype i = 3; i < name.size() && cut < 0; ++i)
+            if (name.at(i) == QLatin1Char('\\') || name.at(i) == QLatin1Char('/'))
+                cut = i;
+        setWindowTitle(QStringLiteral("Melofon - ") + name.mid(cut + 1));
+    });
+    bool playing = false;
+    ignoringFailure([&] {
+        mpReproductor.Play();
+        playing = true;
+    });
+    lblMinTranscurridos->setText(QStringLiteral("00"));
+    lblSegTranscurridos->setText(QStringLiteral("00"));
+    ignoringFailure([&] {
+        const double d = mpReproductor.Duration();
+        const qint64 total = std::llround(d); // 119.6 s is 2:00, never 1:60
+        lblMinDuracion->setText(twoDigits(total / 60));
+        lblSegDuracion->setText(twoDigits(total % 60));
+        SegundosPorPaso = qint32(std::clamp(std::nearbyint(d / hsTiempo->maximum()), double(INT32_MIN), double(INT32_MAX)));
+    });
+    ignoringFailure([&] { hsVolumen->setValue(mpReproductor.Volume()); });
+    hsTiempo->setValue(0);
+    return playing;
+}
+
+void frmPrincipal::Timer1_Timer() {
+    // The elapsed time and the bar follow the player's own position, so they are right
+    // for every file, and stand still while it is paused.
+    ignoringFailure([&] {
+        if (mpReproductor.PlayState() != playback::MediaPlayer::Playing)
+            return;
+        const double position = mpReproductor.CurrentPosition();
+        const auto elapsed = qint64(std::floor(std::max(0.0, position)));
+        lblMinTranscurridos->setText(twoDigits(elapsed / 60));
+        lblSegTranscurridos->setText(twoDigits(elapsed % 60));
+        const double duration = mpReproductor.Duration();
+        if (duration > 0) {
+            const double steps = std::round(position / duration * hsTiempo->maximum());
+            hsTiempo->setValue(int(std::clamp(steps, 0.0, double(hsTiempo->maximum()))));
+        }
+    });
+}
+
+void frmPrincipal::hsVolumen_Change() { mpReproductor.setVolume(hsVolumen->value()); }
 
 void frmPrincipal::LlenarListas() {
     cmdEliminarLis->setEnabled(store::LlenarListas(*lstListas, dtcListas()));

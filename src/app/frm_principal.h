@@ -7,8 +7,10 @@
 // keeps working. The list-view procedures themselves live with the store (list_views.h)
 // and work on the two list boxes through their ListBox interface.
 
-#include "app/dialogs.h"
 #include "app/list_box_widget.h"
+#include "editing/commands.h"
+#include "editing/dialogs.h"
+#include "playback/media_player.h"
 #include "store/list_views.h"
 #include "store/playlist_store.h"
 
@@ -32,8 +34,8 @@ class frmPrincipal : public QWidget {
 public:
     // `programDir` is made the current directory at creation and at every activation.
     // `endProgram` ends the process at once (tests pass their own).
-    frmPrincipal(store::PlaylistStore& store, const QString& programDir, MessageBoxes& messages,
-                 std::function<void()> endProgram, QWidget* parent = nullptr);
+    frmPrincipal(store::PlaylistStore& store, playback::MediaPlayer& player, const editing::Dialogs& dialogs,
+                 const QString& programDir, std::function<void()> endProgram, QWidget* parent = nullptr);
     ~frmPrincipal() override;
 
     // Loads the window and shows it centred: Form_Load, the other two data sources, the
@@ -74,6 +76,8 @@ public:
     QToolButton* cmdPauseArchivo;
     QToolButton* cmdStopArchivo;
     QTimer* Timer1;
+    playback::MediaPlayer& mpReproductor;
+    editing::OpenFileDialog& cmExplorar;
 
     store::DataSource& dtcListas() { return store_.dtcListas(); }
     store::DataSource& dtcDocumentos() { return store_.dtcDocumentos(); }
@@ -91,7 +95,20 @@ public:
     void cmdAcerca_Click();
     void cmdSalir_Click();
     void lstListas_Click();
+    void cmdNuevaLis_Click();
+    void cmdEliminarLis_Click();
+    void cmdAgregarDoc_Click();
+    void cmdEliminarDoc_Click();
+    void cmdPlay_Click();
+    void cmdPause_Click();
+    void cmdStop_Click();
     void Timer1_Timer();
+    void hsVolumen_Change();
+
+    // Starts the file box's current entry and shows it: caption, duration, elapsed time,
+    // volume and position. Each step's failure is passed over; false when the file did
+    // not start playing.
+    bool ComenzarArchivo(const QString& path);
 
     // The list-view procedures on this window's boxes.
     void LlenarListas();
@@ -109,11 +126,13 @@ protected:
 
 private:
     void buildControls();
+    editing::EditingContext editingContext();
     void connectEvents();
 
     store::PlaylistStore& store_;
     QString programDir_;
-    MessageBoxes& messages_;
+    editing::MessageBoxes& messages_;
+    editing::InputBoxes& input_;
     std::function<void()> endProgram_;
 };
 

@@ -14,7 +14,10 @@ ListBoxWidget::ListBoxWidget(bool checkBoxes, QWidget* parent)
     });
 }
 
-void ListBoxWidget::Clear() { clear(); }
+void ListBoxWidget::Clear() {
+    ++generation_;
+    clear();
+}
 
 void ListBoxWidget::AddItem(const QString& text) { AddItems({text}, false); }
 

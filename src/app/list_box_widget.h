@@ -25,12 +25,14 @@ public:
     bool Selected(int index) const override;
     void setSelected(int index, bool selected) override;
     int SelCount() const override;
+    quint64 Generation() const override { return generation_; }
 
 signals:
     void Click();
 
 private:
     bool checkBoxes_;
+    quint64 generation_ = 0;
 };
 
 } // namespace melofon::app

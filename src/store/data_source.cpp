@@ -48,14 +48,23 @@ std::uint32_t Recordset::firstLiveFrom(std::uint32_t row) const {
     return row < visible_ ? row : npos;
 }
 
-void Recordset::MoveFirst() { current_ = firstLiveFrom(0); }
+// Moving abandons a new row that was started but not stored (or refused), as it would
+// otherwise be what the fields read back.
+void Recordset::MoveFirst() {
+    editing_.reset();
+    current_ = firstLiveFrom(0);
+}
 
 void Recordset::MoveNext() {
+    editing_.reset();
     if (current_ != npos)
         current_ = firstLiveFrom(current_ + 1);
 }
 
-void Recordset::MoveLast() { current_ = table_.lastLiveBefore(visible_); }
+void Recordset::MoveLast() {
+    editing_.reset();
+    current_ = table_.lastLiveBefore(visible_);
+}
 
 int Recordset::fieldOrThrow(QByteArrayView name) const {
     const int index = table_.fieldIndex(name);
@@ -93,11 +102,13 @@ void Recordset::Delete() {
 }
 
 bool Recordset::FindFirst(QByteArrayView field, qint32 id) {
+    editing_.reset();
     current_ = table_.findId(fieldOrThrow(field), id, 0, visible_);
     return current_ != npos;
 }
 
 bool Recordset::FindNext(QByteArrayView field, qint32 id) {
+    editing_.reset();
     if (current_ == npos)
         return false;
     current_ = table_.findId(fieldOrThrow(field), id, current_ + 1, visible_);

@@ -28,6 +28,9 @@ public:
     virtual bool Selected(int index) const = 0;
     virtual void setSelected(int index, bool selected) = 0;
     virtual int SelCount() const = 0;
+    // Changes whenever the rows are cleared, so that a walk can tell its entries were
+    // replaced by a refill.
+    virtual quint64 Generation() const = 0;
 };
 
 // "No id": no table id can equal it, so nothing is listed, linked or deleted for it.

@@ -1,4 +1,5 @@
 #include "app/frm_principal.h"
+#include "support/fake_player.h"
 #include "support/scripted_dialogs.h"
 #include "support/store_rows.h"
 #include "support/temp_dir.h"
@@ -36,7 +37,7 @@ protected:
         melofon::test::addFile(*store, lisId, docId, path);
     }
     frmPrincipal& open() {
-        window = std::make_unique<frmPrincipal>(*store, programDir.path(), messages, [this] { ++ended; });
+        window = std::make_unique<frmPrincipal>(*store, player, scripted.dialogs(), programDir.path(), [this] { ++ended; });
         window->start();
         return *window;
     }
@@ -54,7 +55,9 @@ protected:
     TempDir dataDir;
     TempDir programDir;
     std::unique_ptr<PlaylistStore> store = std::make_unique<PlaylistStore>(dataDir.path());
-    ScriptedMessageBoxes messages;
+    melofon::test::ScriptedDialogs scripted;
+    ScriptedMessageBoxes& messages = scripted.messages;
+    melofon::test::FakePlayer player;
     int ended = 0;
     std::unique_ptr<frmPrincipal> window;
 };
@@ -257,7 +260,7 @@ TEST_F(MainWindowTest, LooksAsDrawn) {
 TEST_F(MainWindowTest, StartUpFillsThePlaylistBoxBeforeTheRestOpensAndTheWindowShows) {
     addPlaylist(1, QStringLiteral("a"));
     addFile(1, 1, QStringLiteral("/a.mp3"));
-    window = std::make_unique<frmPrincipal>(*store, programDir.path(), messages, [] {});
+    window = std::make_unique<frmPrincipal>(*store, player, scripted.dialogs(), programDir.path(), [] {});
     struct {
         bool seen = false, visible = true, timer = true;
         int volumeMinimum = -1, documents = -1;

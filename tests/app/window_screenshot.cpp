@@ -1,8 +1,9 @@
 // Renders the main window, with a few playlists loaded and one selected, to a PNG file,
 // so that anyone can look at it without a display: window_screenshot OUT.png
-#include "app/dialogs.h"
+#include "support/scripted_dialogs.h"
 #include "app/frm_principal.h"
 #include "store/playlist_store.h"
+#include "support/fake_player.h"
 #include "support/store_rows.h"
 
 #include <QApplication>
@@ -34,8 +35,9 @@ int main(int argc, char** argv) {
         for (const QString& f : files)
             melofon::test::addFile(store, l, ++docId, f);
     }
-    melofon::app::QtMessageBoxes messages;
-    melofon::app::frmPrincipal window(store, dir.path(), messages, [] {});
+    melofon::test::ScriptedDialogs dialogs;
+    melofon::test::FakePlayer player;
+    melofon::app::frmPrincipal window(store, player, dialogs.dialogs(), dir.path(), [] {});
     window.start();
     window.lstListas->setListIndex(1);
     window.lstContenido->setSelected(1, false);

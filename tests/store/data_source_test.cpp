@@ -161,6 +161,9 @@ TEST_F(DataSourceTest, MisusedFieldsAndUpdatesFailWithoutWriting) {
         EXPECT_TRUE(e.message().contains(QStringLiteral("LISDESC"))) << e.message().toStdString();
     }
     EXPECT_EQ(dir.read(QStringLiteral("Listas.dbf")), before);
+    // A move drops the refused row: the last row reads back as stored.
+    rs().MoveLast();
+    EXPECT_EQ(rs().Fields("LisId").toInt32(), 1);
     listas().Refresh();
     EXPECT_EQ(rs().RecordCount(), 1);
 }

@@ -1,0 +1,227 @@
+#include "editing/commands.h"
+
+#include <QDir>
+
+#include <optional>
+
+namespace melofon::editing {
+
+namespace {
+
+const QString kAtencion = QStringLiteral("Atención");
+
+// A text its field cannot hold is refused by the store; the user is told, nothing else.
+bool isRefusal(const store::StoreError& e) {
+    return e.kind() == store::StoreError::Kind::TooLong ||
+           e.kind() == store::StoreError::Kind::NotRepresentable;
+}
+
+// The id after the last row's, or 1 for an empty table; nothing when the last id is the
+// largest a 32-bit id can be.
+std::optional<qint32> newId(store::Recordset& rs, QByteArrayView idField) {
+    if (rs.RecordCount() <= 0)
+        return 1;
+    rs.MoveLast();
+    const auto last = rs.Fields(idField).toInt32();
+    if (!last)
+        throw store::StoreError(store::StoreError::Kind::BadValue,
+                                QStringLiteral("La última fila de la tabla no tiene un número válido."));
+    if (*last == INT32_MAX)
+        return std::nullopt;
+    return *last + 1;
+}
+
+QString idsExhausted(const QString& what) {
+    return QStringLiteral("No se puede agregar %1: ya se usó el último número disponible (2147483647).")
+        .arg(what);
+}
+
+void refillLists(EditingContext& c) {
+    c.enableEliminarLis(store::LlenarListas(c.lstListas, c.store.dtcListas()));
+    store::LlenarDocumentos(c.lstContenido, store::SelId(c.lstListas), c.store.dtcLisDoc(),
+                            c.store.dtcDocumentos());
+}
+
+// Adds one file to playlist `lisId`: its entry, its link, and its checked row in the
+// file box. Throws the store's refusal when the path does not fit.
+void addFile(EditingContext& c, qint32 lisId, const QString& path) {
+    store::DataSource& docs = c.store.dtcDocumentos();
+    store::Recordset& d = docs.recordset();
+    const auto id = newId(d, "DocId");
+    if (!id)
+        throw store::StoreError(store::StoreError::Kind::BadValue,
+                                idsExhausted(QStringLiteral("«%1»").arg(path)));
+    d.AddNew();
+    d.Fields("DocId") = *id;
+    d.Fields("DocPath") = path;
+    d.Update();
+    docs.Refresh();
+
+    store::DataSource& links = c.store.dtcLisDoc();
+    store::Recordset& l = links.recordset();
+    l.AddNew();
+    l.Fields("LisId") = lisId;
+    l.Fields("DocId") = *id;
+    l.Update();
+    links.Refresh();
+
+    c.lstContenido.AddItem(store::keyedItem(*id, path));
+    c.lstContenido.setSelected(c.lstContenido.ListCount() - 1, true);
+}
+
+} // namespace
+
+void cmdNuevaLis_Click(EditingContext& c) {
+    const QString name = c.input.InputBox(QStringLiteral("Nombre de la lista:"), QStringLiteral("Nueva Lista"),
+                                          QStringLiteral("Mi música favorita"));
+    if (name.isEmpty())
+        return;
+    store::DataSource& listas = c.store.dtcListas();
+    store::Recordset& rs = listas.recordset();
+    const auto id = newId(rs, "LisId");
+    if (!id) {
+        c.messages.MsgBox(idsExhausted(QStringLiteral("la lista «%1»").arg(name)), MessageBoxes::vbOKOnly, kAtencion);
+        return;
+    }
+    {
+        store::PlaylistStore::Batch batch(c.store);
+        rs.AddNew();
+        rs.Fields("LisId") = *id;
+        rs.Fields("LisDesc") = name;
+        try {
+            rs.Update();
+        } catch (const store::StoreError& e) {
+            if (!isRefusal(e))
+                throw;
+            c.messages.MsgBox(e.message(), MessageBoxes::vbOKOnly, kAtencion);
+            return;
+        }
+        listas.Refresh();
+    }
+    c.lstListas.AddItem(store::keyedItem(*id, name));
+    c.enableEliminarLis(true);
+}
+
+void cmdEliminarLis_Click(EditingContext& c) {
+    store::DataSource& listas = c.store.dtcListas();
+    store::Recordset& rs = listas.recordset();
+    if (rs.RecordCount() <= 0)
+        return;
+    const store::ListId selected = store::SelId(c.lstListas);
+    if (!selected || !rs.FindFirst("LisId", *selected))
+        return;
+    const QString question = QStringLiteral("¿ Confirma que desea eliminar la Lista ") +
+                             rs.Fields("LisDesc").toText() + QStringLiteral(" ?");
+    if (c.messages.MsgBox(question, MessageBoxes::vbYesNo) != MessageBoxes::vbYes)
+        return;
+    const qint32 lisId = *rs.Fields("LisId").toInt32();
+
+    {
+        store::PlaylistStore::Batch batch(c.store);
+        // For each link, in stored order: the entries it names, then the link itself.
+        store::Recordset& links = c.store.dtcLisDoc().recordset();
+        store::Recordset& docs = c.store.dtcDocumentos().recordset();
+        for (bool link = links.FindFirst("LisId", lisId); link; link = links.FindNext("LisId", lisId)) {
+            if (const auto docId = links.Fields("DocId").toInt32()) {
+                for (bool doc = docs.FindFirst("DocId", *docId); doc; doc = docs.FindNext("DocId", *docId))
+                    docs.Delete();
+            }
+            links.Delete();
+        }
+        rs.Delete();
+        listas.Refresh();
+    }
+    refillLists(c);
+}
+
+void cmdAgregarDoc_Click(EditingContext& c) {
+    if (c.lstListas.SelCount() <= 0) {
+        c.messages.MsgBox(QStringLiteral("Seleccione primero una lista de reproducción."), MessageBoxes::vbOKOnly,
+                          kAtencion);
+        return;
+    }
+    OpenFileDialog& dialog = c.cmExplorar;
+    if (!c.sDirectorio.isEmpty())
+        dialog.InitDir = c.sDirectorio;
+    dialog.Filter = QStringLiteral("MP3 (*.MP3)|*.MP3| MID (*.MID)|*.MID| WAV (*.WAV)|*.WAV;");
+    dialog.Flags = OpenFileDialog::cdlOFNExplorer | OpenFileDialog::cdlOFNAllowMultiselect;
+    dialog.DialogTitle = QStringLiteral("Seleccione un archivo para agregar a la lista");
+    dialog.ShowOpen();
+
+    const QString chosen = dialog.FileName;
+    if (chosen.isEmpty())
+        return;
+    QString rest = chosen + QChar(0) + QChar(0);
+    QStringList parts;
+    for (QString part = store::StripItem(rest, QString(QChar(0))); !part.isEmpty();
+         part = store::StripItem(rest, QString(QChar(0))))
+        parts << part;
+
+    const store::ListId lisId = store::SelId(c.lstListas);
+    if (!lisId)
+        return;
+    QStringList paths;
+    if (parts.size() < 2) {
+        paths << chosen;
+    } else {
+        // Kept as chosen: on a case-sensitive file system another spelling names no file.
+        c.sDirectorio = parts.first();
+        QString dir = parts.first();
+        if (!dir.endsWith(QDir::separator()))
+            dir += QDir::separator();
+        for (qsizetype i = 1; i < parts.size(); ++i)
+            paths << dir + parts[i];
+    }
+
+    QStringList refused;
+    {
+        store::PlaylistStore::Batch batch(c.store);
+        for (const QString& path : paths) {
+            try {
+                addFile(c, *lisId, path);
+            } catch (const store::StoreError& e) {
+                if (!isRefusal(e) && e.kind() != store::StoreError::Kind::BadValue)
+                    throw;
+                refused << e.message();
+            }
+        }
+    }
+    if (refused.size() == 1 && paths.size() == 1)
+        c.messages.MsgBox(refused.first(), MessageBoxes::vbOKOnly, kAtencion);
+    else if (!refused.isEmpty())
+        c.messages.MsgBox(QStringLiteral("Estos archivos no se agregaron a la lista:\n\n") +
+                              refused.join(QLatin1Char('\n')),
+                          MessageBoxes::vbOKOnly, kAtencion);
+}
+
+void cmdEliminarDoc_Click(EditingContext& c) {
+    if (c.lstContenido.ListCount() == 0) {
+        c.messages.MsgBox(QStringLiteral("No hay nada para borrar"), MessageBoxes::vbOKOnly, kAtencion);
+        return;
+    }
+    store::DataSource& docs = c.store.dtcDocumentos();
+    store::Recordset& d = docs.recordset();
+    if (d.RecordCount() <= 0)
+        return;
+    const store::ListId selected = store::SelId(c.lstContenido);
+    if (!selected || !d.FindFirst("DocId", *selected))
+        return;
+    const QString question = QStringLiteral("¿ Confirma que desea quitar de la lista el Documento ") +
+                             d.Fields("DocPath").toText() + QStringLiteral(" ?");
+    if (c.messages.MsgBox(question, MessageBoxes::vbYesNo) != MessageBoxes::vbYes)
+        return;
+    const qint32 docId = *d.Fields("DocId").toInt32();
+    {
+        store::PlaylistStore::Batch batch(c.store);
+        // Every link to the entry first, whatever its playlist, then the entry itself.
+        store::Recordset& links = c.store.dtcLisDoc().recordset();
+        for (bool link = links.FindFirst("DocId", docId); link; link = links.FindNext("DocId", docId))
+            links.Delete();
+        d.Delete();
+        docs.Refresh();
+    }
+    store::LlenarDocumentos(c.lstContenido, store::SelId(c.lstListas), c.store.dtcLisDoc(),
+                            c.store.dtcDocumentos());
+}
+
+} // namespace melofon::editing
