@@ -248,6 +248,11 @@ void frmPrincipal::connectEvents() {
     route(cmdStop, &QToolButton::clicked, &frmPrincipal::cmdStop_Click);
     route(Timer1, &QTimer::timeout, &frmPrincipal::Timer1_Timer);
     route(hsVolumen, &QScrollBar::valueChanged, &frmPrincipal::hsVolumen_Change);
+    route(cmdExaminar, &QPushButton::clicked, &frmPrincipal::cmdExaminar_Click);
+    route(txtArchivo, &QLineEdit::textChanged, &frmPrincipal::txtArchivo_Change);
+    route(cmdPlayArchivo, &QToolButton::clicked, &frmPrincipal::cmdPlayArchivo_Click);
+    route(cmdPauseArchivo, &QToolButton::clicked, &frmPrincipal::cmdPauseArchivo_Click);
+    route(cmdStopArchivo, &QToolButton::clicked, &frmPrincipal::cmdStopArchivo_Click);
 }
 
 void frmPrincipal::guarded(const std::function<void()>& handler) {
@@ -376,15 +381,36 @@ void frmPrincipal::cmdPlay_Click() {
     playback::runPlaylistWalk(controls);
 }
 
-void frmPrincipal::cmdPause_Click() { mpReproductor.Pause(); }
+void frmPrincipal::cmdPause_Click() {
+    mpReproductor.Pause();
+    updateStripButtons();
+}
 
 void frmPrincipal::cmdStop_Click() {
     mpReproductor.Stop();
     Detenido = true;
+    updateStripButtons();
 }
 
 bool frmPrincipal::ComenzarArchivo(const QString& path) {
+    // The walk takes the player over from the single-file strip.
+    stripOwnsPlayer_ = false;
+    updateStripButtons();
     ignoringFailure([&] { mpReproductor.setFileName(path); });
+    bool playing = false;
+    ignoringFailure([&] {
+        mpReproductor.Play();
+        playing = true;
+    });
+    MostrarArchivo();
+    ignoringFailure([&] {
+        const double steps = std::nearbyint(mpReproductor.Duration() / hsTiempo->maximum());
+        SegundosPorPaso = qint32(std::clamp(steps, double(INT32_MIN), double(INT32_MAX)));
+    });
+    return playing;
+}
+
+void frmPrincipal::MostrarArchivo() {
     ignoringFailure([&] {
         // The name after the first folder separator from the fourth character on: the drive
         // and first folder ("C:\Musica\", "/home/") are left out.
@@ -395,26 +421,20 @@ bool frmPrincipal::ComenzarArchivo(const QString& path) {
                 cut = i;
         setWindowTitle(QStringLiteral("Melofon - ") + name.mid(cut + 1));
     });
-    bool playing = false;
-    ignoringFailure([&] {
-        mpReproductor.Play();
-        playing = true;
-    });
     lblMinTranscurridos->setText(QStringLiteral("00"));
     lblSegTranscurridos->setText(QStringLiteral("00"));
     ignoringFailure([&] {
-        const double d = mpReproductor.Duration();
-        const qint64 total = std::llround(d); // 119.6 s is 2:00, never 1:60
+        const qint64 total = std::llround(mpReproductor.Duration()); // 119.6 s is 2:00, never 1:60
         lblMinDuracion->setText(twoDigits(total / 60));
         lblSegDuracion->setText(twoDigits(total % 60));
-        SegundosPorPaso = qint32(std::clamp(std::nearbyint(d / hsTiempo->maximum()), double(INT32_MIN), double(INT32_MAX)));
     });
     ignoringFailure([&] { hsVolumen->setValue(mpReproductor.Volume()); });
     hsTiempo->setValue(0);
-    return playing;
 }
 
 void frmPrincipal::Timer1_Timer() {
+    if (stripOwnsPlayer_)
+        updateStripButtons(); // the strip's file may have ended since
     // The elapsed time and the bar follow the player's own position, so they are right
     // for every file, and stand still while it is paused.
     ignoringFailure([&] {
@@ -433,6 +453,56 @@ void frmPrincipal::Timer1_Timer() {
 }
 
 void frmPrincipal::hsVolumen_Change() { mpReproductor.setVolume(hsVolumen->value()); }
+
+void frmPrincipal::cmdExaminar_Click() {
+    cmExplorar.Filter = QStringLiteral("MP3 (*.MP3)|*.MP3| MID (*.MID)|*.MID| WAV (*.WAV)|*.WAV;");
+    cmExplorar.DialogTitle = QStringLiteral("Seleccione el archivo de sonido que desea escuchar");
+    // One file only, whatever "Agregar" left on the shared dialog: a multiple answer is
+    // no path to play. Its initial directory is shared on purpose.
+    cmExplorar.Flags &= ~editing::OpenFileDialog::cdlOFNAllowMultiselect;
+    cmExplorar.ShowOpen();
+    if (!cmExplorar.FileName.isEmpty())
+        txtArchivo->setText(cmExplorar.FileName);
+}
+
+void frmPrincipal::txtArchivo_Change() { cmdPlayArchivo->setEnabled(!txtArchivo->text().isEmpty()); }
+
+void frmPrincipal::cmdPlayArchivo_Click() {
+    const QString path = txtArchivo->text();
+    if (path.isEmpty())
+        return;
+    try {
+        mpReproductor.setFileName(path);
+        mpReproductor.Play();
+    } catch (const playback::PlayerError& e) {
+        // The player's message names the file and says why.
+        messages_.MsgBox(e.message(), editing::MessageBoxes::vbOKOnly, QStringLiteral("Melofon"));
+        return;
+    }
+    stripOwnsPlayer_ = true;
+    MostrarArchivo();
+    updateStripButtons();
+}
+
+void frmPrincipal::cmdPauseArchivo_Click() {
+    mpReproductor.Pause();
+    updateStripButtons();
+}
+
+void frmPrincipal::cmdStopArchivo_Click() {
+    mpReproductor.Stop();
+    updateStripButtons();
+}
+
+void frmPrincipal::updateStripButtons() {
+    int state = playback::MediaPlayer::Closed;
+    ignoringFailure([&] { state = mpReproductor.PlayState(); });
+    const bool loaded = state == playback::MediaPlayer::Playing || state == playback::MediaPlayer::Paused;
+    if (!loaded)
+        stripOwnsPlayer_ = false;
+    cmdPauseArchivo->setEnabled(stripOwnsPlayer_);
+    cmdStopArchivo->setEnabled(stripOwnsPlayer_);
+}
 
 void frmPrincipal::LlenarListas() {
     cmdEliminarLis->setEnabled(store::LlenarListas(*lstListas, dtcListas()));

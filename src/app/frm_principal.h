@@ -104,11 +104,19 @@ public:
     void cmdStop_Click();
     void Timer1_Timer();
     void hsVolumen_Change();
+    void cmdExaminar_Click();
+    void txtArchivo_Change();
+    void cmdPlayArchivo_Click();
+    void cmdPauseArchivo_Click();
+    void cmdStopArchivo_Click();
 
     // Starts the file box's current entry and shows it: caption, duration, elapsed time,
     // volume and position. Each step's failure is passed over; false when the file did
     // not start playing.
     bool ComenzarArchivo(const QString& path);
+    // Shows the file the player has just started: caption, duration, elapsed time from
+    // zero, volume and position.
+    void MostrarArchivo();
 
     // The list-view procedures on this window's boxes.
     void LlenarListas();
@@ -134,6 +142,10 @@ private:
     editing::MessageBoxes& messages_;
     editing::InputBoxes& input_;
     std::function<void()> endProgram_;
+    // A file started from the single-file strip holds the player; its pause and stop
+    // buttons work while it is loaded.
+    bool stripOwnsPlayer_ = false;
+    void updateStripButtons();
 };
 
 } // namespace melofon::app

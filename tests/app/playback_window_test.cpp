@@ -6,6 +6,8 @@
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
 #include <QToolButton>
@@ -148,4 +150,67 @@ TEST_F(PlaybackWindowTest, PlayWalksTheFileBoxThroughTheEventLoopAndStopEndsIt) 
     EXPECT_EQ(player.started.size(), 5);
     EXPECT_TRUE(window.Detenido);
     EXPECT_EQ(player.state, MediaPlayer::Stopped);
+}
+
+TEST_F(PlaybackWindowTest, SingleFileStripBrowsesPlaysAndControlsItsOwnFile) {
+    EXPECT_FALSE(window.cmdPlayArchivo->isEnabled());
+    window.txtArchivo->setText(QStringLiteral("x"));
+    EXPECT_TRUE(window.cmdPlayArchivo->isEnabled());
+    window.txtArchivo->clear();
+    EXPECT_FALSE(window.cmdPlayArchivo->isEnabled());
+
+    // "Agregar" left a multiple selection and a directory on the shared dialog.
+    scripted.files.Flags = 0x80200;
+    scripted.files.InitDir = QStringLiteral("/home/ana/Discos");
+    scripted.files.choices = {QStringLiteral("/home/ana/Discos/Tema uno.MP3"), QString()};
+    window.cmdExaminar->click();
+    const auto& shown = scripted.files.shown.back();
+    EXPECT_EQ(shown.title, QStringLiteral("Seleccione el archivo de sonido que desea escuchar"));
+    EXPECT_EQ(shown.filter, QStringLiteral("MP3 (*.MP3)|*.MP3| MID (*.MID)|*.MID| WAV (*.WAV)|*.WAV;"));
+    EXPECT_EQ(shown.flags & 0x200, 0) << "one file only";
+    EXPECT_EQ(shown.initDir, QStringLiteral("/home/ana/Discos"));
+    EXPECT_EQ(window.txtArchivo->text(), QStringLiteral("/home/ana/Discos/Tema uno.MP3"));
+    window.cmdExaminar->click(); // cancelled
+    EXPECT_EQ(window.txtArchivo->text(), QStringLiteral("/home/ana/Discos/Tema uno.MP3"));
+
+    player.durations[window.txtArchivo->text()] = 185.4;
+    window.cmdPlayArchivo->click();
+    EXPECT_EQ(player.started.last(), QStringLiteral("/home/ana/Discos/Tema uno.MP3"));
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Melofon - ana/Discos/Tema uno.MP3"));
+    EXPECT_EQ(duration(), QStringLiteral("03:05"));
+    EXPECT_TRUE(window.cmdPauseArchivo->isEnabled());
+    EXPECT_TRUE(window.cmdStopArchivo->isEnabled());
+
+    window.cmdPauseArchivo->click();
+    EXPECT_EQ(player.state, MediaPlayer::Paused);
+    window.cmdPauseArchivo->click();
+    EXPECT_EQ(player.state, MediaPlayer::Playing);
+    window.Detenido = false;
+    window.cmdStopArchivo->click();
+    EXPECT_EQ(player.state, MediaPlayer::Stopped);
+    EXPECT_FALSE(window.Detenido) << "the strip's stop is not the walk's";
+    EXPECT_FALSE(window.cmdPauseArchivo->isEnabled());
+    EXPECT_FALSE(window.cmdStopArchivo->isEnabled());
+
+    // The file ends on its own: the next tick disables the buttons.
+    window.cmdPlayArchivo->click();
+    player.advance(200);
+    window.Timer1_Timer();
+    EXPECT_FALSE(window.cmdStopArchivo->isEnabled());
+
+    // A walk's file takes the player from the strip.
+    window.cmdPlayArchivo->click();
+    window.ComenzarArchivo(QStringLiteral("/musica/otro.mp3"));
+    EXPECT_FALSE(window.cmdPauseArchivo->isEnabled());
+
+    // A file the player refuses: a message naming it, nothing else changes.
+    player.broken.insert(QStringLiteral("/no/existe.wav"));
+    window.txtArchivo->setText(QStringLiteral("/no/existe.wav"));
+    const QString caption = window.windowTitle();
+    window.cmdPlayArchivo->click();
+    ASSERT_FALSE(messages.calls.empty());
+    EXPECT_TRUE(messages.calls.back().prompt.contains(QStringLiteral("/no/existe.wav")));
+    EXPECT_EQ(messages.calls.back().title, QStringLiteral("Melofon"));
+    EXPECT_EQ(window.windowTitle(), caption);
+    EXPECT_FALSE(window.cmdStopArchivo->isEnabled());
 }
