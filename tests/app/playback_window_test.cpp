@@ -214,3 +214,30 @@ TEST_F(PlaybackWindowTest, SingleFileStripBrowsesPlaysAndControlsItsOwnFile) {
     EXPECT_EQ(window.windowTitle(), caption);
     EXPECT_FALSE(window.cmdStopArchivo->isEnabled());
 }
+
+TEST_F(PlaybackWindowTest, AFilePlayedFromTheStripDuringAWalkReplacesItsFileThenTheWalkGoesOn) {
+    melofon::test::addPlaylist(store, 1, QStringLiteral("a"));
+    for (int i = 1; i <= 3; ++i)
+        melofon::test::addFile(store, 1, i, QStringLiteral("/musica/%1.mp3").arg(i));
+    for (auto* source : {&store.dtcListas(), &store.dtcDocumentos(), &store.dtcLisDoc()})
+        source->Refresh();
+    window.LlenarListas();
+    ASSERT_TRUE(window.lstListas->setListIndex(0));
+    window.chkContinuado->setChecked(false);
+    window.txtArchivo->setText(QStringLiteral("/otra/suelta.wav"));
+
+    QTimer clock;
+    clock.setInterval(1);
+    int ticks = 0;
+    QObject::connect(&clock, &QTimer::timeout, [&] {
+        if (player.started.size() == 1 && player.position > 10)
+            window.cmdPlayArchivo->click(); // while the walk's first file plays
+        player.advance(15);
+        if (++ticks > 5000)
+            window.cmdStop->click();
+    });
+    clock.start();
+    window.cmdPlay->click();
+    EXPECT_EQ(player.started, (QStringList{QStringLiteral("/musica/1.mp3"), QStringLiteral("/otra/suelta.wav"),
+                                           QStringLiteral("/musica/2.mp3"), QStringLiteral("/musica/3.mp3")}));
+}
