@@ -1,5 +1,6 @@
 #include "app/frm_principal.h"
 
+#include "about/frm_about.h"
 #include "app/icons.h"
 #include "playback/sequencer.h"
 
@@ -310,7 +311,7 @@ void frmPrincipal::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-void frmPrincipal::cmdAcerca_Click() {}
+void frmPrincipal::cmdAcerca_Click() { about::frmAbout::showShared(messages_, melofonIcon()); }
 
 void frmPrincipal::cmdSalir_Click() {
     Detenido = true;

@@ -1,3 +1,4 @@
+#include "about/frm_about.h"
 #include "app/frm_principal.h"
 #include "support/fake_player.h"
 #include "support/scripted_dialogs.h"
@@ -342,6 +343,20 @@ TEST_F(MainWindowTest, ProgramDirectoryIsMadeCurrentAtCreationAndOnActivation) {
     if (!window->isActiveWindow())
         GTEST_SKIP() << "this platform does not activate windows";
     EXPECT_EQ(QDir::currentPath(), QDir(programDir.path()).canonicalPath());
+}
+
+TEST_F(MainWindowTest, AcercaDeShowsOneAboutDialogAndTheWindowStaysUsable) {
+    open();
+    window->cmdAcerca->click();
+    auto* about = melofon::about::frmAbout::shared();
+    ASSERT_NE(about, nullptr);
+    window->cmdAcerca->click();
+    EXPECT_EQ(melofon::about::frmAbout::shared(), about);
+    EXPECT_TRUE(about->isVisible());
+    EXPECT_EQ(about->parentWidget(), nullptr);
+    EXPECT_FALSE(about->isModal());
+    EXPECT_TRUE(window->isEnabled());
+    delete about;
 }
 
 TEST_F(MainWindowTest, SalirEndsTheProgramAndClosingStopsAWalk) {

@@ -1,6 +1,7 @@
 // Renders the main window, with a few playlists loaded and one selected, to a PNG file,
 // so that anyone can look at it without a display: window_screenshot OUT.png
 #include "support/scripted_dialogs.h"
+#include "about/frm_about.h"
 #include "app/frm_principal.h"
 #include "store/playlist_store.h"
 #include "support/fake_player.h"
@@ -8,6 +9,7 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QToolButton>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -44,8 +46,21 @@ int main(int argc, char** argv) {
     window.lstContenido->setListIndex(0);
     window.txtArchivo->setText(QStringLiteral("/home/usuario/Música/tema.mp3"));
     QApplication::processEvents();
-    if (!window.grab().save(QString::fromLocal8Bit(argv[1]))) {
+    const QString out = QString::fromLocal8Bit(argv[1]);
+    if (!window.grab().save(out)) {
         std::fprintf(stderr, "cannot write %s\n", argv[1]);
+        return 1;
+    }
+    // The About dialog beside it: OUT-about.png.
+    window.cmdAcerca->click();
+    auto* about = melofon::about::frmAbout::shared();
+    QApplication::processEvents();
+    QString aboutOut = out;
+    aboutOut.insert(out.endsWith(QLatin1String(".png")) ? out.size() - 4 : out.size(), QStringLiteral("-about"));
+    const bool saved = about && about->grab().save(aboutOut);
+    delete about;
+    if (!saved) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(aboutOut));
         return 1;
     }
     return 0;
