@@ -28,6 +28,16 @@ protected:
     QString elapsed() const { return w().lblMinTranscurridos->text() + QLatin1Char(':') + w().lblSegTranscurridos->text(); }
     QString duration() const { return w().lblMinDuracion->text() + QLatin1Char(':') + w().lblSegDuracion->text(); }
     const frmPrincipal& w() const { return window; }
+    // Playlist 1 with /musica/1.mp3, 2.mp3 and 3.mp3, selected in the window.
+    void showPlaylistOfThree() {
+        melofon::test::addPlaylist(store, 1, QStringLiteral("a"));
+        for (int i = 1; i <= 3; ++i)
+            melofon::test::addFile(store, 1, i, QStringLiteral("/musica/%1.mp3").arg(i));
+        for (auto* source : {&store.dtcListas(), &store.dtcDocumentos(), &store.dtcLisDoc()})
+            source->Refresh();
+        window.LlenarListas();
+        ASSERT_TRUE(window.lstListas->setListIndex(0));
+    }
     void startFile(const QString& path, double seconds) {
         player.durations[path] = seconds;
         window.ComenzarArchivo(path);
@@ -116,13 +126,7 @@ TEST_F(PlaybackWindowTest, VolumeBarSetsThePlayer) {
 }
 
 TEST_F(PlaybackWindowTest, PlayWalksTheFileBoxThroughTheEventLoopAndStopEndsIt) {
-    melofon::test::addPlaylist(store, 1, QStringLiteral("a"));
-    for (int i = 1; i <= 3; ++i)
-        melofon::test::addFile(store, 1, i, QStringLiteral("/musica/%1.mp3").arg(i));
-    for (auto* source : {&store.dtcListas(), &store.dtcDocumentos(), &store.dtcLisDoc()})
-        source->Refresh();
-    window.LlenarListas();
-    ASSERT_TRUE(window.lstListas->setListIndex(0));
+    showPlaylistOfThree();
 
     // Files end as time goes by; the walk wakes up for each end.
     QTimer clock;
@@ -216,13 +220,7 @@ TEST_F(PlaybackWindowTest, SingleFileStripBrowsesPlaysAndControlsItsOwnFile) {
 }
 
 TEST_F(PlaybackWindowTest, AFilePlayedFromTheStripDuringAWalkReplacesItsFileThenTheWalkGoesOn) {
-    melofon::test::addPlaylist(store, 1, QStringLiteral("a"));
-    for (int i = 1; i <= 3; ++i)
-        melofon::test::addFile(store, 1, i, QStringLiteral("/musica/%1.mp3").arg(i));
-    for (auto* source : {&store.dtcListas(), &store.dtcDocumentos(), &store.dtcLisDoc()})
-        source->Refresh();
-    window.LlenarListas();
-    ASSERT_TRUE(window.lstListas->setListIndex(0));
+    showPlaylistOfThree();
     window.chkContinuado->setChecked(false);
     window.txtArchivo->setText(QStringLiteral("/otra/suelta.wav"));
 
