@@ -1,4 +1,5 @@
 #include "about/frm_about.h"
+#include "app/twips_layout.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -19,17 +20,9 @@ namespace {
 
 const QString kTitle = QStringLiteral("Melofon");
 
-// Positions are kept in twips, as the layout was drawn; 15 twips make a pixel.
-int px(int t) { return int(std::lround(t / 15.0)); }
-QRect twips(int left, int top, int width, int height) { return {px(left), px(top), px(width), px(height)}; }
-
-template <class W, class... Args>
-W* place(QWidget* parent, const char* name, const QRect& geometry, Args&&... args) {
-    auto* w = new W(std::forward<Args>(args)..., parent);
-    w->setObjectName(QString::fromUtf8(name));
-    w->setGeometry(geometry);
-    return w;
-}
+using app::place;
+using app::px;
+using app::twips;
 
 QLabel* label(QWidget* parent, const char* name, const QRect& geometry, const QString& text) {
     auto* l = place<QLabel>(parent, name, geometry, text);

@@ -2,6 +2,7 @@
 
 #include "about/frm_about.h"
 #include "app/icons.h"
+#include "app/twips_layout.h"
 #include "playback/sequencer.h"
 
 #include <QCheckBox>
@@ -27,20 +28,6 @@
 namespace melofon::app {
 
 namespace {
-
-// Positions are kept in twips, as the layout was drawn; 15 twips make a pixel.
-QRect twips(int left, int top, int width, int height) {
-    const auto px = [](int t) { return int(std::lround(t / 15.0)); };
-    return {px(left), px(top), px(width), px(height)};
-}
-
-template <class W, class... Args>
-W* place(QWidget* parent, const char* name, const QRect& geometry, Args&&... args) {
-    auto* w = new W(std::forward<Args>(args)..., parent);
-    w->setObjectName(QString::fromUtf8(name));
-    w->setGeometry(geometry);
-    return w;
-}
 
 // A frame whose caption alone is teal: a palette change would colour every child label,
 // and a style sheet would stop the window's font from reaching the children.
