@@ -2,60 +2,57 @@
 
 #include "registry/ansi_code_page.h"
 
-#include <QByteArray>
-#include <QList>
-#include <QString>
-
 #include <algorithm>
 #include <cstring>
 #include <map>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace melofon::registry {
 
 namespace {
 
-constexpr qsizetype kMaxKeyNameLength = 255;
-constexpr qsizetype kMaxValueNameLength = 16383;
+constexpr std::size_t kMaxKeyNameLength = 255;
+constexpr std::size_t kMaxValueNameLength = 16383;
 constexpr HKEY kFirstHandle = 0x100;
 
-QByteArray bytesOf(LPCSTR text) {
-    return text ? QByteArray(text) : QByteArray();
+std::string bytesOf(LPCSTR text) {
+    return text ? std::string(text) : std::string();
 }
 
 struct Value {
-    QByteArray name;
-    QString upper;
+    std::string name;
+    std::u16string upper;
     DWORD type = REG_NONE;
-    QByteArray data;
+    std::string data;
 };
 
 struct Key {
-    QByteArray name;
-    QString upper;
+    std::string name;
+    std::u16string upper;
     Key* parent = nullptr;
     std::vector<std::shared_ptr<Key>> subkeys; // sorted by `upper`, the order they enumerate in
     std::vector<Value> values;                 // in creation order
     bool deleted = false;
     bool pinned = false; // backs a predefined root: cannot be deleted
 
-    std::vector<std::shared_ptr<Key>>::iterator lowerBound(const QString& upperName) {
+    std::vector<std::shared_ptr<Key>>::iterator lowerBound(const std::u16string& upperName) {
         return std::lower_bound(
             subkeys.begin(), subkeys.end(), upperName,
-            [](const std::shared_ptr<Key>& k, const QString& n) { return k->upper < n; });
+            [](const std::shared_ptr<Key>& k, const std::u16string& n) { return k->upper < n; });
     }
 
-    std::shared_ptr<Key> child(const QByteArray& childName) {
-        const QString u = upperName(childName.constData(), childName.size());
+    std::shared_ptr<Key> child(const std::string& childName) {
+        const std::u16string u = upperAnsi(childName);
         auto it = lowerBound(u);
         return it != subkeys.end() && (*it)->upper == u ? *it : nullptr;
     }
 
-    std::shared_ptr<Key> addChild(const QByteArray& childName) {
+    std::shared_ptr<Key> addChild(const std::string& childName) {
         auto k = std::make_shared<Key>();
         k->name = childName;
-        k->upper = upperName(childName.constData(), childName.size());
+        k->upper = upperAnsi(childName);
         k->parent = this;
         subkeys.insert(lowerBound(k->upper), k);
         return k;
@@ -71,8 +68,7 @@ struct Key {
     }
 
     Value* value(LPCSTR valueName) {
-        const QByteArray n = bytesOf(valueName);
-        const QString u = upperName(n.constData(), n.size());
+        const std::u16string u = upperAnsi(bytesOf(valueName));
         for (Value& v : values) {
             if (v.upper == u)
                 return &v;
@@ -81,32 +77,36 @@ struct Key {
     }
 
     // Overwriting keeps the name's case and the value's position.
-    void setValue(LPCSTR valueName, DWORD type, QByteArray data) {
+    void setValue(LPCSTR valueName, DWORD type, std::string data) {
         if (Value* v = value(valueName)) {
             v->type = type;
             v->data = std::move(data);
             return;
         }
-        const QByteArray n = bytesOf(valueName);
-        values.push_back({n, upperName(n.constData(), n.size()), type, std::move(data)});
+        std::string n = bytesOf(valueName);
+        std::u16string u = upperAnsi(n);
+        values.push_back({std::move(n), std::move(u), type, std::move(data)});
     }
 };
 
 // Components of a relative path; a single trailing backslash is allowed, an empty
 // component anywhere else makes the path invalid.
-std::optional<std::vector<QByteArray>> splitPath(LPCSTR path) {
-    QByteArray p = bytesOf(path);
-    if (p.endsWith('\\'))
-        p.chop(1);
-    std::vector<QByteArray> parts;
-    if (p.isEmpty())
+std::optional<std::vector<std::string>> splitPath(LPCSTR path) {
+    std::string p = bytesOf(path);
+    if (!p.empty() && p.back() == '\\')
+        p.pop_back();
+    std::vector<std::string> parts;
+    if (p.empty())
         return parts;
-    for (const QByteArray& part : p.split('\\')) {
-        if (part.isEmpty())
+    for (std::size_t begin = 0;;) {
+        const std::size_t end = std::min(p.find('\\', begin), p.size());
+        if (end == begin)
             return std::nullopt;
-        parts.push_back(part);
+        parts.push_back(p.substr(begin, end - begin));
+        if (end == p.size())
+            return parts;
+        begin = end + 1;
     }
-    return parts;
 }
 
 REGSAM grantedAccess(REGSAM wanted) {
@@ -199,8 +199,8 @@ struct EmulatedRegistry::State {
     }
 
     static std::shared_ptr<Key> walk(std::shared_ptr<Key> key,
-                                     const std::vector<QByteArray>& parts) {
-        for (const QByteArray& part : parts) {
+                                     const std::vector<std::string>& parts) {
+        for (const std::string& part : parts) {
             key = key->child(part);
             if (!key)
                 return nullptr;
@@ -228,7 +228,7 @@ struct EmulatedRegistry::State {
         const auto parts = splitPath(subKey);
         if (!parts)
             return ERROR_INVALID_PARAMETER;
-        for (const QByteArray& part : *parts) {
+        for (const std::string& part : *parts) {
             if (part.size() > kMaxKeyNameLength)
                 return ERROR_INVALID_PARAMETER;
         }
@@ -237,7 +237,7 @@ struct EmulatedRegistry::State {
             if (use(h, KEY_CREATE_SUB_KEY, dummy) != ERROR_SUCCESS)
                 return ERROR_ACCESS_DENIED;
         }
-        for (const QByteArray& part : *parts) {
+        for (const std::string& part : *parts) {
             auto next = key->child(part);
             key = next ? next : key->addChild(part);
         }
@@ -306,7 +306,7 @@ LONG EmulatedRegistry::RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, DWORD*, D
             *lpcbData = size;
             return ERROR_MORE_DATA;
         }
-        std::memcpy(lpData, v->data.constData(), size);
+        std::memcpy(lpData, v->data.data(), size);
     }
     if (lpcbData)
         *lpcbData = size;
@@ -325,14 +325,14 @@ LONG EmulatedRegistry::RegQueryValueA(HKEY hKey, LPCSTR lpSubKey, LPSTR lpData, 
         return ERROR_FILE_NOT_FOUND;
     // A key without an unnamed value reads as an empty text.
     const Value* v = key->value(nullptr);
-    const QByteArray data = v ? v->data : QByteArray(1, '\0');
+    const std::string data = v ? v->data : std::string(1, '\0');
     const LONG size = LONG(data.size());
     if (lpData) {
         if (*lpcbData < size) {
             *lpcbData = size;
             return ERROR_MORE_DATA;
         }
-        std::memcpy(lpData, data.constData(), size_t(size));
+        std::memcpy(lpData, data.data(), size_t(size));
     }
     if (lpcbData)
         *lpcbData = size;
@@ -347,10 +347,11 @@ LONG EmulatedRegistry::RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWOR
         return rc;
     if ((!lpData && cbData > 0) || bytesOf(lpValueName).size() > kMaxValueNameLength)
         return ERROR_INVALID_PARAMETER;
-    QByteArray data(reinterpret_cast<const char*>(lpData), qsizetype(cbData));
+    std::string data =
+        lpData ? std::string(reinterpret_cast<const char*>(lpData), cbData) : std::string();
     // A text whose size leaves out its zero is stored with it when the zero follows.
     if (dwType == REG_SZ && cbData > 0 && lpData[cbData - 1] != 0 && lpData[cbData] == 0)
-        data.append('\0');
+        data += '\0';
     key->setValue(lpValueName, dwType, std::move(data));
     return ERROR_SUCCESS;
 }
@@ -370,7 +371,7 @@ LONG EmulatedRegistry::RegSetValueA(HKEY hKey, LPCSTR lpSubKey, DWORD dwType, LP
         return rc;
     }
     // The size given is ignored: the text is stored whole with its zero.
-    key->setValue(nullptr, REG_SZ, QByteArray(lpData, qsizetype(std::strlen(lpData)) + 1));
+    key->setValue(nullptr, REG_SZ, std::string(lpData, std::strlen(lpData) + 1));
     return ERROR_SUCCESS;
 }
 
@@ -419,11 +420,11 @@ LONG EmulatedRegistry::RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWO
         return ERROR_INVALID_PARAMETER;
     if (dwIndex >= key->subkeys.size())
         return ERROR_NO_MORE_ITEMS;
-    const QByteArray& name = key->subkeys[dwIndex]->name;
+    const std::string& name = key->subkeys[dwIndex]->name;
     // The buffer must hold the name and its zero; sizes count characters.
     if (*lpcchName <= DWORD(name.size()))
         return ERROR_MORE_DATA;
-    std::memcpy(lpName, name.constData(), size_t(name.size()) + 1);
+    std::memcpy(lpName, name.c_str(), name.size() + 1);
     *lpcchName = DWORD(name.size());
     if (lpClass && *lpcchClass > 0)
         lpClass[0] = '\0';
@@ -452,7 +453,7 @@ LONG EmulatedRegistry::RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName
     if (*lpcchValueName <= DWORD(v.name.size())) {
         rc = ERROR_MORE_DATA;
     } else {
-        std::memcpy(lpValueName, v.name.constData(), size_t(v.name.size()) + 1);
+        std::memcpy(lpValueName, v.name.c_str(), v.name.size() + 1);
         *lpcchValueName = DWORD(v.name.size());
     }
     const DWORD size = DWORD(v.data.size());
@@ -460,7 +461,7 @@ LONG EmulatedRegistry::RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName
         if (*lpcbData < size)
             rc = ERROR_MORE_DATA;
         else
-            std::memcpy(lpData, v.data.constData(), size);
+            std::memcpy(lpData, v.data.data(), size);
     }
     if (lpcbData)
         *lpcbData = size;

@@ -2,129 +2,149 @@
 
 #include "registry/ansi_code_page.h"
 
-#include <QtEndian>
-
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <cstdio>
 
 namespace melofon::registry {
 
 namespace {
 
 struct Root {
-    QString longName;
-    QString shortPrefix;
+    std::string_view longName;
+    std::string_view shortPrefix;
     HKEY handle;
 };
 
-const std::array<Root, 6>& roots() {
-    static const std::array<Root, 6> table = {{
-        {QStringLiteral("HKEY_CLASSES_ROOT"), QStringLiteral("HKCR\\"), HKEY_CLASSES_ROOT},
-        {QStringLiteral("HKEY_CURRENT_USER"), QStringLiteral("HKCU\\"), HKEY_CURRENT_USER},
-        {QStringLiteral("HKEY_LOCAL_MACHINE"), QStringLiteral("HKLM\\"), HKEY_LOCAL_MACHINE},
-        {QStringLiteral("HKEY_USERS"), QStringLiteral("HKU\\"), HKEY_USERS},
-        {QStringLiteral("HKEY_CURRENT_CONFIG"), QStringLiteral("HKCC\\"), HKEY_CURRENT_CONFIG},
-        {QStringLiteral("HKEY_DYN_DATA"), QStringLiteral("HKDD\\"), HKEY_DYN_DATA},
-    }};
-    return table;
+constexpr std::array<Root, 6> kRoots = {{
+    {"HKEY_CLASSES_ROOT", "HKCR\\", HKEY_CLASSES_ROOT},
+    {"HKEY_CURRENT_USER", "HKCU\\", HKEY_CURRENT_USER},
+    {"HKEY_LOCAL_MACHINE", "HKLM\\", HKEY_LOCAL_MACHINE},
+    {"HKEY_USERS", "HKU\\", HKEY_USERS},
+    {"HKEY_CURRENT_CONFIG", "HKCC\\", HKEY_CURRENT_CONFIG},
+    {"HKEY_DYN_DATA", "HKDD\\", HKEY_DYN_DATA},
+}};
+
+bool contains(std::string_view s, std::string_view part) {
+    return s.find(part) != std::string_view::npos;
 }
 
 // A key path or a name in the code page, or nothing when it cannot be: a character the
 // code page lacks would reach the registry as '?', and a zero would cut the name short,
 // so either could address another key than the one meant.
-std::optional<QByteArray> ansiName(const QString& name) {
-    if (name.contains(QChar(0)))
+std::optional<std::string> ansiName(std::string_view name) {
+    if (contains(name, std::string_view("\0", 1)))
         return std::nullopt;
     return toAnsi(name);
 }
 
 // A text value's characters. The stored zero is dropped; a value written without one
 // keeps its last character.
-QString textOf(const QByteArray& data) {
-    return fromAnsi(data.constData(), data.endsWith('\0') ? data.size() - 1 : data.size());
+std::string textOf(std::string_view data) {
+    if (!data.empty() && data.back() == '\0')
+        data.remove_suffix(1);
+    return fromAnsi(data);
 }
 
 // The first four bytes, little-endian; a shorter value is padded with zeros.
-std::int32_t numberOf(const QByteArray& data) {
-    unsigned char bytes[4] = {};
-    std::copy_n(data.constData(), std::min<qsizetype>(data.size(), 4), bytes);
-    return qFromLittleEndian<std::int32_t>(bytes);
+std::int32_t numberOf(std::string_view data) {
+    std::uint32_t n = 0;
+    for (std::size_t i = std::min<std::size_t>(data.size(), 4); i-- > 0;)
+        n = (n << 8) | static_cast<unsigned char>(data[i]);
+    return std::int32_t(n);
 }
 
-QString dwordText(std::int32_t n) {
-    return QStringLiteral("0x") +
-           QString::number(std::uint32_t(n), 16).toUpper().rightJustified(8, QLatin1Char('0')) +
-           QStringLiteral(" (") + QString::number(n) + QStringLiteral(")");
+std::string dwordText(std::int32_t n) {
+    char text[32];
+    std::snprintf(text, sizeof text, "0x%08X (%d)", unsigned(std::uint32_t(n)), int(n));
+    return text;
 }
 
-QString hexText(const QByteArray& bytes, bool twoDigits) {
-    QString out;
+std::string hexText(std::string_view bytes, bool twoDigits) {
+    std::string out;
     for (char b : bytes) {
-        QString digits = QString::number(static_cast<unsigned char>(b), 16).toUpper();
-        out += (twoDigits ? digits.rightJustified(2, QLatin1Char('0')) : digits) + QLatin1Char(' ');
+        char digits[4];
+        std::snprintf(digits, sizeof digits, twoDigits ? "%02X" : "%X",
+                      unsigned(static_cast<unsigned char>(b)));
+        out += digits;
+        out += ' ';
     }
     return out;
 }
 
-QString trimSpaces(const QString& s) {
-    qsizetype begin = 0, end = s.size();
-    while (begin < end && s.at(begin) == QLatin1Char(' '))
-        ++begin;
-    while (end > begin && s.at(end - 1) == QLatin1Char(' '))
-        --end;
-    return s.mid(begin, end - begin);
+std::string trimSpaces(std::string_view s) {
+    const std::size_t begin = s.find_first_not_of(' ');
+    if (begin == std::string_view::npos)
+        return {};
+    return std::string(s.substr(begin, s.find_last_not_of(' ') + 1 - begin));
+}
+
+// A whole decimal number with an optional sign and blanks around it, as a 32-bit integer.
+std::optional<std::int32_t> parseNumber(std::string_view s) {
+    constexpr std::string_view blanks = " \t\n\v\f\r";
+    const std::size_t begin = s.find_first_not_of(blanks);
+    if (begin == std::string_view::npos)
+        return std::nullopt;
+    s = s.substr(begin, s.find_last_not_of(blanks) + 1 - begin);
+    if (s.size() > 1 && s.front() == '+' && s[1] != '-')
+        s.remove_prefix(1);
+    std::int32_t n = 0;
+    const auto [end, error] = std::from_chars(s.data(), s.data() + s.size(), n);
+    if (error != std::errc() || end != s.data() + s.size())
+        return std::nullopt;
+    return n;
 }
 
 // Registry names match as the registry compares them: character by character, upper-cased.
-bool sameName(const QString& a, const QString& b) {
-    if (a.size() != b.size())
-        return false;
-    for (qsizetype i = 0; i < a.size(); ++i) {
-        if (a.at(i).toUpper() != b.at(i).toUpper())
-            return false;
-    }
-    return true;
+bool sameName(std::string_view a, std::string_view b) {
+    return upperUtf8(a) == upperUtf8(b);
 }
 
-BYTE* asBytes(QByteArray& buffer) {
+BYTE* asBytes(std::string& buffer) {
     return reinterpret_cast<BYTE*>(buffer.data());
 }
 
-QString valueText(const Value& v) {
-    if (const auto* s = std::get_if<QString>(&v))
+std::string valueText(const Value& v) {
+    if (const auto* s = std::get_if<std::string>(&v))
         return *s;
     if (const auto* n = std::get_if<std::int32_t>(&v))
-        return QString::number(*n);
+        return std::to_string(*n);
     return {};
+}
+
+// The data with the extra zero element byte arrays carry.
+Bytes withTrailingZero(std::string_view data) {
+    Bytes out(data.begin(), data.end());
+    out.push_back(0);
+    return out;
 }
 
 } // namespace
 
 // --- Collection --------------------------------------------------------------------------
 
-bool Collection::add(const QString& item, const QString& key) {
-    const QString folded = key.toCaseFolded();
-    if (positions_.contains(folded))
+bool Collection::add(const std::string& item, const std::string& key) {
+    if (!positions_.try_emplace(upperUtf8(key), int(items_.size()) + 1).second)
         return false;
-    items_.append(item);
-    positions_.insert(folded, int(items_.size()));
+    items_.push_back(item);
     return true;
 }
 
-std::optional<QString> Collection::item(int position) const {
+std::optional<std::string> Collection::item(int position) const {
     if (position < 1 || position > count())
         return std::nullopt;
-    return items_.at(position - 1);
+    return items_[std::size_t(position) - 1];
 }
 
-std::optional<QString> Collection::item(const QString& key) const {
+std::optional<std::string> Collection::item(const std::string& key) const {
     const std::optional<int> p = position(key);
     return p ? item(*p) : std::nullopt;
 }
 
-std::optional<int> Collection::position(const QString& key) const {
-    const auto it = positions_.constFind(key.toCaseFolded());
-    return it == positions_.constEnd() ? std::nullopt : std::optional<int>(*it);
+std::optional<int> Collection::position(const std::string& key) const {
+    const auto it = positions_.find(upperUtf8(key));
+    return it == positions_.end() ? std::nullopt : std::optional<int>(it->second);
 }
 
 // --- cQueryReg: paths and reading -----------------------------------------------------------
@@ -132,59 +152,61 @@ std::optional<int> Collection::position(const QString& key) const {
 cQueryReg::cQueryReg() : api_(systemRegistry()) {}
 cQueryReg::cQueryReg(RegistryApi& api) : api_(api) {}
 
-HKEY cQueryReg::SplitRootKey(QString& sKey, HKEY hKey) {
-    std::optional<QString> rootName;
-    if (sKey.contains(QStringLiteral("HKEY_"))) {
-        const qsizetype slash = sKey.indexOf(QLatin1Char('\\'));
-        rootName = slash < 0 ? sKey : sKey.left(slash);
-        sKey = slash < 0 ? QString() : sKey.mid(slash + 1);
+HKEY cQueryReg::SplitRootKey(std::string& sKey, HKEY hKey) {
+    std::optional<std::string> rootName;
+    if (contains(sKey, "HKEY_")) {
+        const std::size_t slash = sKey.find('\\');
+        rootName = sKey.substr(0, slash);
+        sKey = slash == std::string::npos ? std::string() : sKey.substr(slash + 1);
     } else {
-        for (const Root& r : roots()) {
-            if (sKey.startsWith(r.shortPrefix)) {
+        for (const Root& r : kRoots) {
+            if (sKey.starts_with(r.shortPrefix)) {
                 rootName = r.longName;
-                sKey = sKey.mid(r.shortPrefix.size());
+                sKey.erase(0, r.shortPrefix.size());
                 break;
             }
         }
     }
-    for (const Root& r : roots()) {
+    for (const Root& r : kRoots) {
         if (rootName ? *rootName == r.longName : hKey == r.handle)
             return r.handle;
     }
     return HKEY_CLASSES_ROOT;
 }
 
-cQueryReg::RawValue cQueryReg::readValue(const QString& sKey, const QString& sValue, HKEY hKey) {
-    QString path = sKey;
+cQueryReg::RawValue cQueryReg::readValue(const std::string& sKey, const std::string& sValue,
+                                         HKEY hKey) {
+    std::string path = sKey;
     const HKEY root = SplitRootKey(path, hKey);
     const auto p = ansiName(path);
     const auto name = ansiName(sValue);
     HKEY key = 0;
-    if (!p || !name || api_.RegOpenKeyExA(root, p->constData(), 0, KEY_QUERY_VALUE, &key))
+    if (!p || !name || api_.RegOpenKeyExA(root, p->c_str(), 0, KEY_QUERY_VALUE, &key))
         return {};
     RawValue v;
     DWORD size = 0;
-    api_.RegQueryValueExA(key, name->constData(), nullptr, &v.type, nullptr, &size);
+    api_.RegQueryValueExA(key, name->c_str(), nullptr, &v.type, nullptr, &size);
     if ((v.type == REG_SZ || v.type == REG_BINARY || v.type == REG_DWORD) && size > 0) {
-        v.data = QByteArray(qsizetype(size), '\0');
+        v.data.assign(size, '\0');
         DWORD type = 0;
-        if (api_.RegQueryValueExA(key, name->constData(), nullptr, &type, asBytes(v.data), &size))
+        if (api_.RegQueryValueExA(key, name->c_str(), nullptr, &type, asBytes(v.data), &size))
             v.data.clear();
         else
-            v.data.truncate(qsizetype(size));
+            v.data.resize(std::min<std::size_t>(size, v.data.size()));
     }
     api_.RegCloseKey(key);
     return v;
 }
 
-Value cQueryReg::GetRegDWord(const QString& sKey, const QString& sValue, HKEY hKey,
+Value cQueryReg::GetRegDWord(const std::string& sKey, const std::string& sValue, HKEY hKey,
                              bool bAsString) {
     const RawValue v = readValue(sKey, sValue, hKey);
     const std::int32_t n = v.type == REG_DWORD ? numberOf(v.data) : 0;
     return bAsString ? Value(dwordText(n)) : Value(n);
 }
 
-Value cQueryReg::GetReg(const QString& sKey, const QString& sValue, HKEY hKey, bool bAsString) {
+Value cQueryReg::GetReg(const std::string& sKey, const std::string& sValue, HKEY hKey,
+                        bool bAsString) {
     const RawValue v = readValue(sKey, sValue, hKey);
     switch (v.type) {
     case REG_SZ:
@@ -192,76 +214,76 @@ Value cQueryReg::GetReg(const QString& sKey, const QString& sValue, HKEY hKey, b
     case REG_DWORD:
         return bAsString ? Value(dwordText(numberOf(v.data))) : Value(numberOf(v.data));
     case REG_BINARY:
-        return bAsString ? Value(hexText(v.data, true)) : Value(v.data + '\0');
+        return bAsString ? Value(hexText(v.data, true)) : Value(withTrailingZero(v.data));
     default:
         return {};
     }
 }
 
-Value cQueryReg::GetRegBinary(const QString& sKey, const QString& sValue, HKEY hKey,
+Value cQueryReg::GetRegBinary(const std::string& sKey, const std::string& sValue, HKEY hKey,
                               bool bAsString) {
     const RawValue v = readValue(sKey, sValue, hKey);
-    const QByteArray data = v.type == REG_BINARY ? v.data : QByteArray();
-    return bAsString ? Value(hexText(data, false)) : Value(data + '\0');
+    const std::string_view data = v.type == REG_BINARY ? std::string_view(v.data) : "";
+    return bAsString ? Value(hexText(data, false)) : Value(withTrailingZero(data));
 }
 
-QString cQueryReg::GetRegString(const QString& sKey, const QString& sValue, HKEY hKey) {
+std::string cQueryReg::GetRegString(const std::string& sKey, const std::string& sValue, HKEY hKey) {
     const RawValue v = readValue(sKey, sValue, hKey);
-    return v.type == REG_SZ ? textOf(v.data) : QString();
+    return v.type == REG_SZ ? textOf(v.data) : std::string();
 }
 
-QString cQueryReg::QueryRegBase(const QString& sValue, HKEY hKey) {
+std::string cQueryReg::QueryRegBase(const std::string& sValue, HKEY hKey) {
     const HKEY root = hKey >= HKEY_CLASSES_ROOT && hKey <= HKEY_USERS ? hKey : HKEY_CLASSES_ROOT;
     const auto subKey = ansiName(sValue);
     if (!subKey)
         return {};
-    QByteArray buffer(300, '\0');
+    std::string buffer(300, '\0');
     LONG size = LONG(buffer.size());
-    if (api_.RegQueryValueA(root, subKey->constData(), buffer.data(), &size) != ERROR_SUCCESS ||
+    if (api_.RegQueryValueA(root, subKey->c_str(), buffer.data(), &size) != ERROR_SUCCESS ||
         size <= 0)
         return {};
-    return textOf(buffer.left(size));
+    return textOf(std::string_view(buffer).substr(0, std::size_t(size)));
 }
 
-QString cQueryReg::TrimAtNull(const QString& s) {
-    const qsizetype zero = s.indexOf(QChar(0));
-    return zero < 0 ? s : s.left(zero);
+std::string cQueryReg::TrimAtNull(const std::string& s) {
+    return s.substr(0, s.find('\0'));
 }
 
 // --- Thin wrappers --------------------------------------------------------------------------
 
-LONG cQueryReg::OpenKeyEx(HKEY hKey, const QString& lpSubKey, DWORD, REGSAM samDesired,
+LONG cQueryReg::OpenKeyEx(HKEY hKey, const std::string& lpSubKey, DWORD, REGSAM samDesired,
                           HKEY& phkResult) {
     const auto subKey = ansiName(lpSubKey);
     if (!subKey)
         return ERROR_INVALID_PARAMETER;
-    return api_.RegOpenKeyExA(hKey, subKey->constData(), 0, samDesired, &phkResult);
+    return api_.RegOpenKeyExA(hKey, subKey->c_str(), 0, samDesired, &phkResult);
 }
 
-LONG cQueryReg::OpenKeyQuery(HKEY hKey, const QString& lpSubKey, DWORD ulOptions, REGSAM,
+LONG cQueryReg::OpenKeyQuery(HKEY hKey, const std::string& lpSubKey, DWORD ulOptions, REGSAM,
                              HKEY& phkResult) {
     return OpenKeyEx(hKey, lpSubKey, ulOptions, KEY_QUERY_VALUE, phkResult);
 }
 
-LONG cQueryReg::EnumValueString(HKEY hKey, DWORD dwIndex, QString& lpValueName,
+LONG cQueryReg::EnumValueString(HKEY hKey, DWORD dwIndex, std::string& lpValueName,
                                 DWORD& lpcbValueName, DWORD& lpReserved, DWORD& lpType,
-                                QString& lpData, DWORD& lpcbData) {
-    QByteArray data = toAnsiLossy(lpData);
+                                std::string& lpData, DWORD& lpcbData) {
+    const std::string in = toAnsiLossy(lpData);
+    Bytes data(in.begin(), in.end());
     const LONG rc =
         EnumValue(hKey, dwIndex, lpValueName, lpcbValueName, lpReserved, lpType, data, lpcbData);
-    lpData = fromAnsi(data);
+    lpData = fromAnsi(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
     return rc;
 }
 
-LONG cQueryReg::EnumValue(HKEY hKey, DWORD dwIndex, QString& lpValueName, DWORD& lpcbValueName,
-                          DWORD&, DWORD& lpType, QByteArray& lpData, DWORD& lpcbData) {
-    QByteArray name = toAnsiLossy(lpValueName);
+LONG cQueryReg::EnumValue(HKEY hKey, DWORD dwIndex, std::string& lpValueName, DWORD& lpcbValueName,
+                          DWORD&, DWORD& lpType, Bytes& lpData, DWORD& lpcbData) {
+    std::string name = toAnsiLossy(lpValueName);
     DWORD nameSize = std::min(lpcbValueName, DWORD(name.size()));
     DWORD dataSize = std::min(lpcbData, DWORD(lpData.size()));
     const DWORD nameIn = nameSize, dataIn = dataSize;
     // The reserved argument must be null; the caller's variable is left alone.
     const LONG rc = api_.RegEnumValueA(hKey, dwIndex, name.data(), &nameSize, nullptr, &lpType,
-                                       asBytes(lpData), &dataSize);
+                                       lpData.data(), &dataSize);
     lpValueName = fromAnsi(name);
     if (nameSize != nameIn)
         lpcbValueName = nameSize;
@@ -281,8 +303,8 @@ LONG cQueryReg::QueryInfoKey(HKEY hKey, DWORD& lpcbMaxValueNameLen) {
                                  &values, &lpcbMaxValueNameLen, &maxValue, &security, &written);
 }
 
-LONG cQueryReg::EnumKeyEx(HKEY hKey, DWORD dwIndex, QString& lpName, DWORD& lpcbName) {
-    QByteArray name = toAnsiLossy(lpName);
+LONG cQueryReg::EnumKeyEx(HKEY hKey, DWORD dwIndex, std::string& lpName, DWORD& lpcbName) {
+    std::string name = toAnsiLossy(lpName);
     DWORD size = std::min(lpcbName, DWORD(name.size()));
     const DWORD sizeIn = size;
     FILETIME written;
@@ -294,22 +316,22 @@ LONG cQueryReg::EnumKeyEx(HKEY hKey, DWORD dwIndex, QString& lpName, DWORD& lpcb
     return rc;
 }
 
-LONG cQueryReg::RegSetValue2(HKEY hKey, const QString& lpSubKey, DWORD, QString& lpData, DWORD) {
+LONG cQueryReg::RegSetValue2(HKEY hKey, const std::string& lpSubKey, DWORD, std::string& lpData,
+                             DWORD) {
     const auto name = ansiName(lpSubKey);
     const auto data = toAnsi(lpData);
     if (!name || !data)
         return ERROR_INVALID_PARAMETER;
     // The size leaves the zero out; the platform stores it because it follows the text.
-    return api_.RegSetValueExA(hKey, name->constData(), 0, REG_SZ,
-                               reinterpret_cast<const BYTE*>(data->constData()),
-                               DWORD(data->size()));
+    return api_.RegSetValueExA(hKey, name->c_str(), 0, REG_SZ,
+                               reinterpret_cast<const BYTE*>(data->c_str()), DWORD(data->size()));
 }
 
 // --- Writing and deleting -------------------------------------------------------------------
 
-LONG cQueryReg::SetReg(const QString& sKey, const QString& sName, const Value& vValue, HKEY hKey,
-                       DWORD RegDataType, bool bCreateKey) {
-    QString path = sKey;
+LONG cQueryReg::SetReg(const std::string& sKey, const std::string& sName, const Value& vValue,
+                       HKEY hKey, DWORD RegDataType, bool bCreateKey) {
+    std::string path = sKey;
     const HKEY root = SplitRootKey(path, hKey);
     const auto p = ansiName(path);
     const auto name = ansiName(sName);
@@ -317,39 +339,34 @@ LONG cQueryReg::SetReg(const QString& sKey, const QString& sName, const Value& v
         return ERROR_INVALID_PARAMETER;
 
     // The data is made first, so that a value that does not convert changes nothing.
-    std::optional<QByteArray> data;
+    std::optional<std::string> data;
     switch (RegDataType) {
     case REG_SZ:
-        if (std::holds_alternative<QString>(vValue) ||
-            std::holds_alternative<std::int32_t>(vValue)) {
-            data = toAnsi(valueText(vValue));
-            if (!data)
-                return ERROR_INVALID_PARAMETER;
-            data->append('\0');
-        } else {
+        if (!std::holds_alternative<std::string>(vValue) &&
+            !std::holds_alternative<std::int32_t>(vValue))
             return ERROR_INVALID_PARAMETER;
-        }
+        data = toAnsi(valueText(vValue));
+        if (!data)
+            return ERROR_INVALID_PARAMETER;
+        *data += '\0';
         break;
     case REG_BINARY:
-        if (const auto* array = std::get_if<QByteArray>(&vValue))
-            data = array->left(std::max<qsizetype>(array->size() - 1, 0));
+        if (const auto* array = std::get_if<Bytes>(&vValue))
+            data = std::string(array->begin(), array->empty() ? array->end() : array->end() - 1);
         else
             return ERROR_INVALID_PARAMETER;
         break;
     case REG_DWORD: {
         std::optional<std::int32_t> n;
-        if (const auto* i = std::get_if<std::int32_t>(&vValue)) {
+        if (const auto* i = std::get_if<std::int32_t>(&vValue))
             n = *i;
-        } else if (const auto* s = std::get_if<QString>(&vValue)) {
-            bool ok = false;
-            const int parsed = s->trimmed().toInt(&ok);
-            if (ok)
-                n = parsed;
-        }
+        else if (const auto* s = std::get_if<std::string>(&vValue))
+            n = parseNumber(*s);
         if (!n)
             return ERROR_INVALID_PARAMETER;
-        data = QByteArray(4, '\0');
-        qToLittleEndian(*n, data->data());
+        const auto u = std::uint32_t(*n);
+        data = std::string{char(u & 0xFF), char((u >> 8) & 0xFF), char((u >> 16) & 0xFF),
+                           char(u >> 24)};
         break;
     }
     default:
@@ -357,52 +374,52 @@ LONG cQueryReg::SetReg(const QString& sKey, const QString& sName, const Value& v
     }
 
     HKEY key = 0;
-    LONG rc = api_.RegOpenKeyExA(root, p->constData(), 0, KEY_WRITE, &key);
+    LONG rc = api_.RegOpenKeyExA(root, p->c_str(), 0, KEY_WRITE, &key);
     if (rc != ERROR_SUCCESS && bCreateKey)
-        rc = api_.RegCreateKeyA(root, p->constData(), &key);
+        rc = api_.RegCreateKeyA(root, p->c_str(), &key);
     if (rc != ERROR_SUCCESS)
         return rc;
     if (!data)
         return api_.RegCloseKey(key);
-    rc = api_.RegSetValueExA(key, name->constData(), 0, RegDataType,
-                             reinterpret_cast<const BYTE*>(data->constData()), DWORD(data->size()));
+    rc = api_.RegSetValueExA(key, name->c_str(), 0, RegDataType, asBytes(*data),
+                             DWORD(data->size()));
     api_.RegCloseKey(key);
     return rc;
 }
 
-LONG cQueryReg::DeleteKey(const QString& sKey, const QString& sValue, HKEY hKey) {
-    QString path = sKey;
+LONG cQueryReg::DeleteKey(const std::string& sKey, const std::string& sValue, HKEY hKey) {
+    std::string path = sKey;
     HKEY root = SplitRootKey(
         path, hKey >= HKEY_CLASSES_ROOT && hKey <= HKEY_USERS ? hKey : HKEY_CLASSES_ROOT);
-    if (sValue.isEmpty())
+    if (sValue.empty())
         return DeleteKeyTree(root, path);
     const auto p = ansiName(path);
     const auto name = ansiName(sValue);
     if (!p || !name)
         return ERROR_INVALID_PARAMETER;
     HKEY key = 0;
-    if (LONG rc = api_.RegOpenKeyExA(root, p->constData(), 0, KEY_WRITE, &key))
+    if (LONG rc = api_.RegOpenKeyExA(root, p->c_str(), 0, KEY_WRITE, &key))
         return rc;
-    const LONG rc = api_.RegDeleteValueA(key, name->constData());
+    const LONG rc = api_.RegDeleteValueA(key, name->c_str());
     api_.RegCloseKey(key);
     return rc;
 }
 
-LONG cQueryReg::DeleteKeyWin95(HKEY hKey, const QString& szKey) {
+LONG cQueryReg::DeleteKeyWin95(HKEY hKey, const std::string& szKey) {
     const auto name = ansiName(szKey);
-    return name ? api_.RegDeleteKeyA(hKey, name->constData()) : ERROR_INVALID_PARAMETER;
+    return name ? api_.RegDeleteKeyA(hKey, name->c_str()) : ERROR_INVALID_PARAMETER;
 }
 
-LONG cQueryReg::DeleteKeyTree(HKEY& hKey, QString& sKey) {
+LONG cQueryReg::DeleteKeyTree(HKEY& hKey, std::string& sKey) {
     // An empty path is the root or parent itself: emptying it and then failing to delete
     // it would destroy everything below and report an error.
-    if (sKey.isEmpty())
+    if (sKey.empty())
         return ERROR_ACCESS_DENIED;
     const auto p = ansiName(sKey);
     if (!p)
         return ERROR_INVALID_PARAMETER;
     HKEY key = 0;
-    if (LONG rc = api_.RegOpenKeyExA(hKey, p->constData(), 0, KEY_ALL_ACCESS, &key))
+    if (LONG rc = api_.RegOpenKeyExA(hKey, p->c_str(), 0, KEY_ALL_ACCESS, &key))
         return rc;
     DWORD subKeys = 0, maxLength = 0;
     if (LONG rc = api_.RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, &maxLength,
@@ -412,54 +429,54 @@ LONG cQueryReg::DeleteKeyTree(HKEY& hKey, QString& sKey) {
     }
     // From the last index down, so that the lower ones stay valid as subkeys disappear.
     for (DWORD index = subKeys; index-- > 0;) {
-        QByteArray name(qsizetype(maxLength) + 1, '*');
+        std::string name(std::size_t(maxLength) + 1, '*');
         DWORD size = DWORD(name.size());
         FILETIME written;
         if (api_.RegEnumKeyExA(key, index, name.data(), &size, nullptr, nullptr, nullptr,
                                &written) == ERROR_SUCCESS) {
-            QString child = fromAnsi(name.constData(), std::min(qsizetype(size), name.size()));
+            std::string child = fromAnsi(std::string_view(name).substr(0, size));
             DeleteKeyTree(key, child);
         }
     }
     api_.RegCloseKey(key);
-    return api_.RegDeleteKeyA(hKey, p->constData());
+    return api_.RegDeleteKeyA(hKey, p->c_str());
 }
 
 // --- Listing --------------------------------------------------------------------------------
 
-bool cQueryReg::EnumKeys(QStringList& sKeys, const QString& sKey) {
-    sKeys = QStringList{QString()};
-    QString path = sKey;
+bool cQueryReg::EnumKeys(std::vector<std::string>& sKeys, const std::string& sKey) {
+    sKeys.assign(1, std::string());
+    std::string path = sKey;
     const HKEY root = SplitRootKey(path, 0);
     const auto p = ansiName(path);
     HKEY key = 0;
     // Counting the subkeys needs the query right besides the enumeration right.
     if (!p ||
-        api_.RegOpenKeyExA(root, p->constData(), 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, &key))
+        api_.RegOpenKeyExA(root, p->c_str(), 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, &key))
         return false;
     DWORD count = 0, maxLength = 0;
     api_.RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &count, &maxLength, nullptr, nullptr,
                           nullptr, nullptr, nullptr, nullptr);
     for (DWORD index = 0; index < count; ++index) {
-        QByteArray name(qsizetype(maxLength) + 1, '\0');
+        std::string name(std::size_t(maxLength) + 1, '\0');
         DWORD size = DWORD(name.size());
         FILETIME written;
         const LONG rc =
             api_.RegEnumKeyExA(key, index, name.data(), &size, nullptr, nullptr, nullptr, &written);
         if (rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA)
-            sKeys.append(fromAnsi(name.constData(), std::min(qsizetype(size), name.size())));
+            sKeys.push_back(fromAnsi(std::string_view(name).substr(0, size)));
     }
     CloseKey(key);
     return true;
 }
 
-bool cQueryReg::EnumValues(QStringList& sValues, const QString& sKey) {
-    sValues = QStringList{QString()};
-    QString path = sKey;
+bool cQueryReg::EnumValues(std::vector<std::string>& sValues, const std::string& sKey) {
+    sValues.assign(1, std::string());
+    std::string path = sKey;
     const HKEY root = SplitRootKey(path, 0);
     const auto p = ansiName(path);
     HKEY key = 0;
-    if (!p || api_.RegOpenKeyExA(root, p->constData(), 0, KEY_QUERY_VALUE, &key))
+    if (!p || api_.RegOpenKeyExA(root, p->c_str(), 0, KEY_QUERY_VALUE, &key))
         return false;
     DWORD count = 0, maxName = 0, maxData = 0;
     api_.RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count,
@@ -476,23 +493,24 @@ bool cQueryReg::EnumValues(QStringList& sValues, const QString& sKey) {
         if (type != REG_SZ && type != REG_DWORD && maxData == 0)
             continue;
 
-        QByteArray name(qsizetype(maxName) + 1, '\0');
+        std::string name(std::size_t(maxName) + 1, '\0');
         DWORD nameSize = DWORD(name.size());
         // Never smaller than a number, whatever the longest value says.
-        QByteArray data(std::max<qsizetype>(maxData, 4), '\0');
+        std::string data(std::max<std::size_t>(maxData, 4), '\0');
         DWORD dataSize = maxData;
         api_.RegEnumValueA(key, index, name.data(), &nameSize, nullptr, &type, asBytes(data),
                            &dataSize);
-        const QByteArray got = data.left(std::min(qsizetype(dataSize), qsizetype(maxData)));
-        QString text;
+        const std::string_view got = std::string_view(data).substr(0, std::min(dataSize, maxData));
+        std::string text;
         if (type == REG_SZ)
-            text = TrimAtNull(fromAnsi(data.constData(), qsizetype(maxData)));
+            text = TrimAtNull(fromAnsi(std::string_view(data).substr(0, maxData)));
         else if (type == REG_DWORD)
             text =
-                QString::number(numberOf(data.left(std::min(qsizetype(dataSize), qsizetype(4)))));
+                std::to_string(numberOf(std::string_view(data).substr(0, std::min(dataSize, 4u))));
         else
             text = hexText(got, true);
-        sValues << TrimAtNull(fromAnsi(name)) << text;
+        sValues.push_back(TrimAtNull(fromAnsi(name)));
+        sValues.push_back(std::move(text));
     }
     CloseKey(key);
     return true;
@@ -500,22 +518,22 @@ bool cQueryReg::EnumValues(QStringList& sValues, const QString& sKey) {
 
 // --- Special folders ------------------------------------------------------------------------
 
-void cQueryReg::addFolder(const QString& name, const QString& location) {
+void cQueryReg::addFolder(const std::string& name, const std::string& location) {
     // A name seen before keeps its first folder: the two lists share their keys.
     if (colClaves.add(name, name))
         colUbicaciones.add(location, name);
 }
 
-QString cQueryReg::directory(UINT (RegistryApi::*get)(LPSTR, UINT)) {
-    QByteArray buffer(300, '\0');
+std::string cQueryReg::directory(UINT (RegistryApi::*get)(LPSTR, UINT)) {
+    std::string buffer(300, '\0');
     UINT length = (api_.*get)(buffer.data(), UINT(buffer.size()));
     if (length >= UINT(buffer.size())) {
-        buffer = QByteArray(qsizetype(length), '\0');
+        buffer.assign(length, '\0');
         length = (api_.*get)(buffer.data(), UINT(buffer.size()));
         if (length >= UINT(buffer.size()))
             length = 0;
     }
-    return fromAnsi(buffer.constData(), qsizetype(length));
+    return fromAnsi(std::string_view(buffer).substr(0, length));
 }
 
 Collection cQueryReg::ShellFolders(bool bSoloClaves) {
@@ -523,17 +541,16 @@ Collection cQueryReg::ShellFolders(bool bSoloClaves) {
     colUbicaciones = Collection();
     struct Source {
         HKEY root;
-        QString location; // root name included
-        QString key;
+        std::string location; // root name included
+        std::string key;
         bool needsDrive;
     };
-    const QString explorer = QStringLiteral(
-        ".Default\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders");
-    const QString currentVersion = QStringLiteral("Software\\Microsoft\\Windows\\CurrentVersion");
+    const std::string explorer =
+        ".Default\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+    const std::string currentVersion = "Software\\Microsoft\\Windows\\CurrentVersion";
     const Source sources[] = {
-        {HKEY_USERS, QStringLiteral("HKEY_USERS\\") + explorer, explorer, false},
-        {HKEY_LOCAL_MACHINE, QStringLiteral("HKEY_LOCAL_MACHINE\\") + currentVersion,
-         currentVersion, true},
+        {HKEY_USERS, "HKEY_USERS\\" + explorer, explorer, false},
+        {HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE\\" + currentVersion, currentVersion, true},
     };
     for (const Source& source : sources) {
         HKEY key = 0;
@@ -542,7 +559,7 @@ Collection cQueryReg::ShellFolders(bool bSoloClaves) {
         DWORD maxName = 0;
         QueryInfoKey(key, maxName);
         for (DWORD index = 0;; ++index) {
-            QByteArray name(qsizetype(maxName) + 1, '\0');
+            std::string name(std::size_t(maxName) + 1, '\0');
             DWORD nameSize = DWORD(name.size());
             BYTE four[4] = {};
             DWORD dataSize = 0, type = REG_NONE;
@@ -554,37 +571,37 @@ Collection cQueryReg::ShellFolders(bool bSoloClaves) {
                 break;
             if (type != REG_SZ)
                 continue;
-            name.fill('\0');
+            std::fill(name.begin(), name.end(), '\0');
             nameSize = DWORD(name.size());
-            QByteArray data(qsizetype(dataSize), '\0');
+            std::string data(dataSize, '\0');
             api_.RegEnumValueA(key, index, name.data(), &nameSize, nullptr, &type, asBytes(data),
                                &dataSize);
-            const QString folder =
-                TrimAtNull(fromAnsi(name.constData(), std::min(qsizetype(nameSize), name.size())));
-            const QString text = textOf(data.left(qsizetype(dataSize)));
-            if (!folder.isEmpty() && (!source.needsDrive || text.contains(QStringLiteral(":\\"))))
+            const std::string folder =
+                TrimAtNull(fromAnsi(std::string_view(name).substr(0, nameSize)));
+            const std::string text = textOf(std::string_view(data).substr(0, dataSize));
+            if (!folder.empty() && (!source.needsDrive || contains(text, ":\\")))
                 addFolder(folder, source.location);
         }
         CloseKey(key);
     }
     registryFolders_ = colClaves.count();
-    addFolder(QStringLiteral("WindowsDir"), directory(&RegistryApi::GetWindowsDirectoryA));
-    addFolder(QStringLiteral("SystemDir"), directory(&RegistryApi::GetSystemDirectoryA));
+    addFolder("WindowsDir", directory(&RegistryApi::GetWindowsDirectoryA));
+    addFolder("SystemDir", directory(&RegistryApi::GetSystemDirectoryA));
     return bSoloClaves ? colClaves : colUbicaciones;
 }
 
-QString cQueryReg::GetFolder(const QString& name) {
+std::string cQueryReg::GetFolder(const std::string& name) {
     if (colUbicaciones.count() == 0)
         ShellFolders();
     const std::optional<int> position = colClaves.position(name);
-    return position ? GetFolder(*position) : QString();
+    return position ? GetFolder(*position) : std::string();
 }
 
-QString cQueryReg::GetFolder(int position) {
+std::string cQueryReg::GetFolder(int position) {
     if (colUbicaciones.count() == 0)
         ShellFolders();
-    const std::optional<QString> name = colClaves.item(position);
-    const std::optional<QString> location = colUbicaciones.item(position);
+    const std::optional<std::string> name = colClaves.item(position);
+    const std::optional<std::string> location = colUbicaciones.item(position);
     if (!name || !location)
         return {};
     // The directories are their own location; told apart by where they came from, so a
@@ -596,98 +613,97 @@ QString cQueryReg::GetFolder(int position) {
 
 // --- File associations ----------------------------------------------------------------------
 
-void cQueryReg::AsociarExt(const QString& sExt_, const QString& sExe_, const QString& sCommand_,
-                           bool bDefault, const QString& sProgId_, const QString& sDescription_) {
-    QString sExt = trimSpaces(sExt_);
-    QString sExe = trimSpaces(sExe_);
-    const QString sCommand = trimSpaces(sCommand_);
-    QString sProgId = trimSpaces(sProgId_);
-    QString sDescription = trimSpaces(sDescription_);
+void cQueryReg::AsociarExt(const std::string& sExt_, const std::string& sExe_,
+                           const std::string& sCommand_, bool bDefault, const std::string& sProgId_,
+                           const std::string& sDescription_) {
+    std::string sExt = trimSpaces(sExt_);
+    std::string sExe = trimSpaces(sExe_);
+    const std::string sCommand = trimSpaces(sCommand_);
+    std::string sProgId = trimSpaces(sProgId_);
+    std::string sDescription = trimSpaces(sDescription_);
 
-    if (!sExt.contains(QLatin1Char('.')))
-        sExt.prepend(QLatin1Char('.'));
-    if (!sExe.isEmpty()) {
-        if (!sExe.contains(QLatin1Char('.')))
-            sExe += QStringLiteral(".exe");
+    if (!contains(sExt, "."))
+        sExt.insert(0, 1, '.');
+    if (!sExe.empty()) {
+        if (!contains(sExe, "."))
+            sExe += ".exe";
         // Unquoted, a path with a blank would start the program named by its first word.
-        if (sExe.contains(QLatin1Char(' ')) && !sExe.startsWith(QLatin1Char('"')))
-            sExe = QLatin1Char('"') + sExe + QLatin1Char('"');
-        sExe += QLatin1Char(' ');
+        if (contains(sExe, " ") && !sExe.starts_with('"'))
+            sExe = '"' + sExe + '"';
+        sExe += ' ';
     }
-    if (sProgId.isEmpty())
-        sProgId = QStringLiteral("progID") + sExt;
-    if (sDescription.isEmpty())
-        sDescription = QStringLiteral("Descripción de ") + sProgId;
-    const QString caption = sCommand;
-    QString verb = sCommand;
-    const qsizetype amp = verb.indexOf(QLatin1Char('&'));
-    if (amp >= 0)
-        verb.remove(amp, 1);
+    if (sProgId.empty())
+        sProgId = "progID" + sExt;
+    if (sDescription.empty())
+        sDescription = "Descripción de " + sProgId;
+    const std::string& caption = sCommand;
+    std::string verb = sCommand;
+    if (const std::size_t amp = verb.find('&'); amp != std::string::npos)
+        verb.erase(amp, 1);
     // Without a verb the command is the shell's usual one.
-    if (verb.isEmpty())
-        verb = QStringLiteral("open");
+    if (verb.empty())
+        verb = "open";
 
     const auto ext = ansiName(sExt);
     const auto progIdNew = ansiName(sProgId);
     const auto description = toAnsi(sDescription);
     const auto captionText = toAnsi(caption);
     const auto verbName = ansiName(verb);
-    const auto commandLine = toAnsi(sExe + QStringLiteral("\"%1\""));
+    const auto commandLine = toAnsi(sExe + "\"%1\"");
     if (!ext || !progIdNew || !description || !captionText || !verbName || !commandLine)
         return;
 
-    const auto setText = [this](HKEY key, const QByteArray& subKey, const QByteArray& text) {
-        api_.RegSetValueA(key, subKey.constData(), REG_SZ, text.constData(), DWORD(text.size()));
+    const auto setText = [this](HKEY key, const std::string& subKey, const std::string& text) {
+        api_.RegSetValueA(key, subKey.c_str(), REG_SZ, text.c_str(), DWORD(text.size()));
     };
     // An extension that already has a ProgID keeps it, and its description.
-    if (QueryRegBase(sExt, HKEY_CLASSES_ROOT).isEmpty()) {
+    if (QueryRegBase(sExt, HKEY_CLASSES_ROOT).empty()) {
         setText(HKEY_CLASSES_ROOT, *ext, *progIdNew);
         setText(HKEY_CLASSES_ROOT, *progIdNew, *description);
     }
-    const QString progId = QueryRegBase(sExt, HKEY_CLASSES_ROOT);
-    if (progId.isEmpty())
+    const std::string progId = QueryRegBase(sExt, HKEY_CLASSES_ROOT);
+    if (progId.empty())
         return;
 
     HKEY shell = 0;
-    const QByteArray shellPath = "Software\\Classes\\" + toAnsiLossy(progId) + "\\shell";
-    if (api_.RegCreateKeyA(HKEY_LOCAL_MACHINE, shellPath.constData(), &shell) != ERROR_SUCCESS)
+    const std::string shellPath = "Software\\Classes\\" + toAnsiLossy(progId) + "\\shell";
+    if (api_.RegCreateKeyA(HKEY_LOCAL_MACHINE, shellPath.c_str(), &shell) != ERROR_SUCCESS)
         return;
-    if (verb != QStringLiteral("open"))
+    if (verb != "open")
         setText(shell, *verbName, *captionText);
-    if (!sExe.isEmpty())
+    if (!sExe.empty())
         setText(shell, *verbName + "\\command", *commandLine);
     if (bDefault)
-        setText(shell, QByteArray(), *verbName);
+        setText(shell, std::string(), *verbName);
     api_.RegCloseKey(shell);
 }
 
-bool cQueryReg::progIdStillNamed(const QString& progId) {
+bool cQueryReg::progIdStillNamed(const std::string& progId) {
     DWORD count = 0, maxLength = 0;
     // When the extensions cannot be read, the ProgID counts as used and is kept.
     if (api_.RegQueryInfoKeyA(HKEY_CLASSES_ROOT, nullptr, nullptr, nullptr, &count, &maxLength,
                               nullptr, nullptr, nullptr, nullptr, nullptr, nullptr))
         return true;
     for (DWORD index = 0; index < count; ++index) {
-        QByteArray name(qsizetype(maxLength) + 1, '\0');
+        std::string name(std::size_t(maxLength) + 1, '\0');
         DWORD size = DWORD(name.size());
         FILETIME written;
         if (api_.RegEnumKeyExA(HKEY_CLASSES_ROOT, index, name.data(), &size, nullptr, nullptr,
                                nullptr, &written) != ERROR_SUCCESS)
             return true;
-        const QString ext = fromAnsi(name.constData(), qsizetype(size));
-        if (ext.startsWith(QLatin1Char('.')) &&
-            sameName(QueryRegBase(ext, HKEY_CLASSES_ROOT), progId))
+        const std::string ext = fromAnsi(std::string_view(name).substr(0, size));
+        if (ext.starts_with('.') && sameName(QueryRegBase(ext, HKEY_CLASSES_ROOT), progId))
             return true;
     }
     return false;
 }
 
-void cQueryReg::DesasociarExt(const QString& sExt_) {
-    QString sExt = sExt_;
-    if (!sExt.contains(QLatin1Char('.')))
-        sExt.prepend(QLatin1Char('.'));
-    QString progId = QueryRegBase(sExt, HKEY_CLASSES_ROOT);
-    if (progId.isEmpty())
+void cQueryReg::DesasociarExt(const std::string& sExt_) {
+    std::string sExt = sExt_;
+    if (!contains(sExt, "."))
+        sExt.insert(0, 1, '.');
+    std::string progId = QueryRegBase(sExt, HKEY_CLASSES_ROOT);
+    if (progId.empty())
         return;
     HKEY root = HKEY_CLASSES_ROOT;
     DeleteKeyTree(root, sExt);

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Cross-builds the registry layer's tests for Windows and runs them under Wine in a
+# Cross-builds the registry layer's and the registry class's tests for Windows and runs them under Wine in a
 # throwaway prefix. Exit 77 (skipped) when the tools are missing: see the README,
 # "Cross-check on a real registry".
 # Usage: run_on_wine.sh <source dir> <build dir>
@@ -20,5 +20,7 @@ cmake --build "$build"
 prefix=$(mktemp -d /tmp/melofon-wine.XXXXXX)
 # The prefix is removed however the run ends, once its own wineserver has saved and gone.
 trap 'WINEPREFIX=$prefix "$server" -w || true; rm -rf "$prefix"' EXIT
-export WINEPREFIX=$prefix WINEDEBUG=-all LANG=C WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
+# The prefix is thrown away, so the tests may rewrite its system keys.
+export WINEPREFIX=$prefix WINEDEBUG=-all LANG=C WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY= \
+  MELOFON_THROWAWAY_REGISTRY=1
 "$wine" "$build/registry_on_wine.exe" --gtest_color=no
