@@ -4,6 +4,7 @@
 // for their length, so on a real registry they run only in a throwaway one (the Wine
 // cross-check says so with MELOFON_THROWAWAY_REGISTRY=1).
 #include "registry/query_reg.h"
+#include "remove_tree.h"
 
 #ifndef _WIN32
 #include "registry/emulated_registry.h"
@@ -176,37 +177,23 @@ protected:
     }
 
 private:
-    void removeTree(HKEY parent, const std::string& path) {
-        HKEY key = 0;
-        if (reg.RegOpenKeyExA(parent, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-            return;
-        char name[300];
-        DWORD size = sizeof name;
-        while (reg.RegEnumKeyExA(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr) ==
-               ERROR_SUCCESS) {
-            removeTree(key, std::string(name, size));
-            size = sizeof name;
-        }
-        reg.RegCloseKey(key);
-        reg.RegDeleteKeyA(parent, path.c_str());
-    }
     void removeOurKeys() {
         for (HKEY root : kRoots) {
-            removeTree(root, kEverywhere);
-            removeTree(root, kScratch);
+            removeTree(reg, root, kEverywhere);
+            removeTree(reg, root, kScratch);
             // The parents the tests made; a key with other subkeys is not deleted.
             if (root != HKEY_USERS) {
                 reg.RegDeleteKeyA(root, ".Default\\Software");
                 reg.RegDeleteKeyA(root, ".Default");
             }
         }
-        removeTree(HKEY_CURRENT_USER, "hklm\\MelofonQueryRegTest");
+        removeTree(reg, HKEY_CURRENT_USER, "hklm\\MelofonQueryRegTest");
         reg.RegDeleteKeyA(HKEY_CURRENT_USER, "hklm");
         reg.RegDeleteValueA(HKEY_CURRENT_USER, "MelofonQueryRegTest");
         for (const char* key :
              {"HKEY_MelofonQueryRegTest", ".mlf3", ".mlf2", ".mlfw", ".mlfm", "progID.mlf3",
               "progID.mlfw", "progID.mlfm", "MelofonOther", "MelofonSnd", "MelofonShared"})
-            removeTree(HKEY_CLASSES_ROOT, key);
+            removeTree(reg, HKEY_CLASSES_ROOT, key);
     }
 };
 

@@ -2,6 +2,7 @@
 // for: the emulation here, the real one when cross-built for Windows. Cases where Wine
 // departs from Windows are checked on the emulation alone, in emulated_registry_test.cpp.
 #include "registry/registry_api.h"
+#include "remove_tree.h"
 
 #ifndef _WIN32
 #include "registry/emulated_registry.h"
@@ -24,27 +25,12 @@ constexpr const char* kScratch = "Software\\MelofonRegistryTest";
 class RegistryLayer : public ::testing::Test {
 protected:
     void SetUp() override {
-        removeTree(HKEY_CURRENT_USER, kScratch);
+        removeTree(reg, HKEY_CURRENT_USER, kScratch);
         ASSERT_EQ(reg.RegCreateKeyA(HKEY_CURRENT_USER, kScratch, &base), ERROR_SUCCESS);
     }
     void TearDown() override {
         reg.RegCloseKey(base);
-        removeTree(HKEY_CURRENT_USER, kScratch);
-    }
-
-    void removeTree(HKEY parent, const std::string& path) {
-        HKEY key = 0;
-        if (reg.RegOpenKeyExA(parent, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-            return;
-        char name[300];
-        DWORD size = sizeof name;
-        while (reg.RegEnumKeyExA(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr) ==
-               ERROR_SUCCESS) {
-            removeTree(key, std::string(name, size));
-            size = sizeof name;
-        }
-        reg.RegCloseKey(key);
-        reg.RegDeleteKeyA(parent, path.c_str());
+        removeTree(reg, HKEY_CURRENT_USER, kScratch);
     }
 
     HKEY create(HKEY root, const char* path) {
@@ -112,8 +98,7 @@ TEST_F(RegistryLayer, ResultCodes) {
          reg.RegQueryValueExA(base, "v", nullptr, nullptr, data, nullptr)},
         {"a value name of 16,384", 87, setText(base, longValue.c_str(), "")},
         {"a value name of 16,383", 0, setText(base, longValue.c_str() + 1, "")},
-        {"a buffer too small", 234,
-         reg.RegQueryValueExA(base, "v", nullptr, nullptr, data, &size)},
+        {"a buffer too small", 234, reg.RegQueryValueExA(base, "v", nullptr, nullptr, data, &size)},
         {"past the end", 259,
          reg.RegEnumValueA(empty, 0, name, &size, nullptr, nullptr, nullptr, nullptr)},
         {"a deleted key: write", 1018, setText(gone, "v", "x")},
