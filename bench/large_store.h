@@ -62,6 +62,11 @@ struct SilentPlayer : playback::MediaPlayer {
     void Play() override {}
     void Pause() override {}
     void Stop() override {}
+    void setNextFileName(const QString&) override {}
+    QString NextFileName() const override { return {}; }
+    quint64 Opens() const override { return 0; }
+    playback::PlayerNotifier* notifier() override { return &notifier_; }
+    playback::PlayerNotifier notifier_;
 };
 
 } // namespace melofon::bench

@@ -52,5 +52,8 @@ int main(int argc, char* argv[]) {
     input.setParent(&window);
     cmExplorar.setParent(&window);
     window.start();
+    // Without sound the playlists can still be edited.
+    if (!player.unavailable().isEmpty())
+        QMessageBox::warning(&window, QStringLiteral("Melofon"), player.unavailable());
     return app.exec();
 }

@@ -3,7 +3,6 @@
 #include "about/frm_about.h"
 #include "app/icons.h"
 #include "app/twips_layout.h"
-#include "playback/sequencer.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -141,6 +140,16 @@ frmPrincipal::frmPrincipal(store::PlaylistStore& store, playback::MediaPlayer& p
     setFont(captions);
     resize(632, 453);
     buildControls();
+    walk_ = std::make_unique<playback::PlaylistWalk>(playback::WalkControls{
+        *lstContenido,
+        *lstListas,
+        [this] { return chkTodas->isChecked(); },
+        [this] { return chkAleatorio->isChecked(); },
+        [this] { return chkContinuado->isChecked(); },
+        Detenido,
+        [this] { return mpReproductor.PlayState(); },
+        [this](const QString& path) { return ComenzarArchivo(path); },
+        [this](const QString& path) { mpReproductor.setNextFileName(path); }});
     connectEvents();
     guarded([this] { Form_Initialize(); });
 }
@@ -221,8 +230,12 @@ void frmPrincipal::buildControls() {
 }
 
 void frmPrincipal::connectEvents() {
+    // Whatever a handler changed may let a waiting walk go on.
     const auto route = [this](auto* sender, auto signal, void (frmPrincipal::*handler)()) {
-        connect(sender, signal, this, [this, handler] { guarded([this, handler] { (this->*handler)(); }); });
+        connect(sender, signal, this, [this, handler] {
+            guarded([this, handler] { (this->*handler)(); });
+            walk_->userChanged();
+        });
     };
     route(cmdAcerca, &QToolButton::clicked, &frmPrincipal::cmdAcerca_Click);
     route(cmdSalir, &QToolButton::clicked, &frmPrincipal::cmdSalir_Click);
@@ -241,6 +254,13 @@ void frmPrincipal::connectEvents() {
     route(cmdPlayArchivo, &QToolButton::clicked, &frmPrincipal::cmdPlayArchivo_Click);
     route(cmdPauseArchivo, &QToolButton::clicked, &frmPrincipal::cmdPauseArchivo_Click);
     route(cmdStopArchivo, &QToolButton::clicked, &frmPrincipal::cmdStopArchivo_Click);
+    // No handler of their own: a changed check mark, row or option only tells the walk.
+    const auto tellWalk = [this] { walk_->userChanged(); };
+    connect(lstContenido, &ListBoxWidget::Click, this, tellWalk);
+    connect(lstContenido, &QListWidget::itemChanged, this, tellWalk);
+    for (QCheckBox* option : {chkContinuado, chkAleatorio, chkTodas})
+        connect(option, &QCheckBox::toggled, this, tellWalk);
+    connectPlayer();
 }
 
 void frmPrincipal::guarded(const std::function<void()>& handler) {
@@ -288,24 +308,17 @@ void frmPrincipal::changeEvent(QEvent* event) {
 }
 
 void frmPrincipal::closeEvent(QCloseEvent* event) {
-    // A playlist walk running inside a click handler ends at its next pass, and the sound
-    // stops with the window.
-    Detenido = true;
-    try {
-        mpReproductor.Stop();
-    } catch (const playback::PlayerError&) {
-    }
+    // The walk ends and the sound stops with the window.
+    walk_->stop();
+    mpReproductor.Stop();
     event->accept();
 }
 
 void frmPrincipal::cmdAcerca_Click() { about::frmAbout::showShared(messages_, melofonIcon()); }
 
 void frmPrincipal::cmdSalir_Click() {
-    Detenido = true;
-    try {
-        mpReproductor.Stop();
-    } catch (const playback::PlayerError&) {
-    }
+    walk_->stop();
+    mpReproductor.Stop();
     endProgram_();
 }
 
@@ -313,20 +326,6 @@ void frmPrincipal::lstListas_Click() {
     lstContenido->Clear();
     LlenarDocumentos();
 }
-
-namespace {
-
-QString twoDigits(qint64 n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); }
-
-template <class F>
-void ignoringFailure(F&& f) {
-    try {
-        f();
-    } catch (const std::exception&) {
-    }
-}
-
-} // namespace
 
 editing::EditingContext frmPrincipal::editingContext() {
     return {store_, *lstListas, *lstContenido, [this](bool on) { cmdEliminarLis->setEnabled(on); },
@@ -351,145 +350,6 @@ void frmPrincipal::cmdAgregarDoc_Click() {
 void frmPrincipal::cmdEliminarDoc_Click() {
     auto c = editingContext();
     editing::cmdEliminarDoc_Click(c);
-}
-
-void frmPrincipal::cmdPlay_Click() {
-    playback::WalkControls controls{
-        *lstContenido,
-        *lstListas,
-        [this] { return chkTodas->isChecked(); },
-        [this] { return chkAleatorio->isChecked(); },
-        [this] { return chkContinuado->isChecked(); },
-        Detenido,
-        [this] { return mpReproductor.PlayState(); },
-        [this] { return ComenzarArchivo(SelPathDocumento()); },
-        [](bool wait) {
-            QCoreApplication::processEvents(wait ? QEventLoop::WaitForMoreEvents : QEventLoop::AllEvents);
-        }};
-    playback::runPlaylistWalk(controls);
-}
-
-void frmPrincipal::cmdPause_Click() {
-    mpReproductor.Pause();
-    updateStripButtons();
-}
-
-void frmPrincipal::cmdStop_Click() {
-    mpReproductor.Stop();
-    Detenido = true;
-    updateStripButtons();
-}
-
-bool frmPrincipal::ComenzarArchivo(const QString& path) {
-    // The walk takes the player over from the single-file strip.
-    stripOwnsPlayer_ = false;
-    updateStripButtons();
-    ignoringFailure([&] { mpReproductor.setFileName(path); });
-    bool playing = false;
-    ignoringFailure([&] {
-        mpReproductor.Play();
-        playing = true;
-    });
-    MostrarArchivo();
-    ignoringFailure([&] {
-        const double steps = std::nearbyint(mpReproductor.Duration() / hsTiempo->maximum());
-        SegundosPorPaso = qint32(std::clamp(steps, double(INT32_MIN), double(INT32_MAX)));
-    });
-    return playing;
-}
-
-void frmPrincipal::MostrarArchivo() {
-    ignoringFailure([&] {
-        // The name after the first folder separator from the fourth character on: the drive
-        // and first folder ("C:\Musica\", "/home/") are left out.
-        const QString name = mpReproductor.FileName();
-        qsizetype cut = -1;
-        for (qsizetype i = 3; i < name.size() && cut < 0; ++i)
-            if (name.at(i) == QLatin1Char('\\') || name.at(i) == QLatin1Char('/'))
-                cut = i;
-        setWindowTitle(QStringLiteral("Melofon - ") + name.mid(cut + 1));
-    });
-    lblMinTranscurridos->setText(QStringLiteral("00"));
-    lblSegTranscurridos->setText(QStringLiteral("00"));
-    ignoringFailure([&] {
-        const qint64 total = std::llround(mpReproductor.Duration()); // 119.6 s is 2:00, never 1:60
-        lblMinDuracion->setText(twoDigits(total / 60));
-        lblSegDuracion->setText(twoDigits(total % 60));
-    });
-    ignoringFailure([&] { hsVolumen->setValue(mpReproductor.Volume()); });
-    hsTiempo->setValue(0);
-}
-
-void frmPrincipal::Timer1_Timer() {
-    if (stripOwnsPlayer_)
-        updateStripButtons(); // the strip's file may have ended since
-    // The elapsed time and the bar follow the player's own position, so they are right
-    // for every file, and stand still while it is paused.
-    ignoringFailure([&] {
-        if (mpReproductor.PlayState() != playback::MediaPlayer::Playing)
-            return;
-        const double position = mpReproductor.CurrentPosition();
-        const auto elapsed = qint64(std::floor(std::max(0.0, position)));
-        lblMinTranscurridos->setText(twoDigits(elapsed / 60));
-        lblSegTranscurridos->setText(twoDigits(elapsed % 60));
-        const double duration = mpReproductor.Duration();
-        if (duration > 0) {
-            const double steps = std::round(position / duration * hsTiempo->maximum());
-            hsTiempo->setValue(int(std::clamp(steps, 0.0, double(hsTiempo->maximum()))));
-        }
-    });
-}
-
-void frmPrincipal::hsVolumen_Change() { mpReproductor.setVolume(hsVolumen->value()); }
-
-void frmPrincipal::cmdExaminar_Click() {
-    cmExplorar.Filter = QStringLiteral("MP3 (*.MP3)|*.MP3| MID (*.MID)|*.MID| WAV (*.WAV)|*.WAV;");
-    cmExplorar.DialogTitle = QStringLiteral("Seleccione el archivo de sonido que desea escuchar");
-    // One file only, whatever "Agregar" left on the shared dialog: a multiple answer is
-    // no path to play. Its initial directory is shared on purpose.
-    cmExplorar.Flags &= ~editing::OpenFileDialog::cdlOFNAllowMultiselect;
-    cmExplorar.ShowOpen();
-    if (!cmExplorar.FileName.isEmpty())
-        txtArchivo->setText(cmExplorar.FileName);
-}
-
-void frmPrincipal::txtArchivo_Change() { cmdPlayArchivo->setEnabled(!txtArchivo->text().isEmpty()); }
-
-void frmPrincipal::cmdPlayArchivo_Click() {
-    const QString path = txtArchivo->text();
-    if (path.isEmpty())
-        return;
-    try {
-        mpReproductor.setFileName(path);
-        mpReproductor.Play();
-    } catch (const playback::PlayerError& e) {
-        // The player's message names the file and says why.
-        messages_.MsgBox(e.message(), editing::MessageBoxes::vbOKOnly, QStringLiteral("Melofon"));
-        return;
-    }
-    stripOwnsPlayer_ = true;
-    MostrarArchivo();
-    updateStripButtons();
-}
-
-void frmPrincipal::cmdPauseArchivo_Click() {
-    mpReproductor.Pause();
-    updateStripButtons();
-}
-
-void frmPrincipal::cmdStopArchivo_Click() {
-    mpReproductor.Stop();
-    updateStripButtons();
-}
-
-void frmPrincipal::updateStripButtons() {
-    int state = playback::MediaPlayer::Closed;
-    ignoringFailure([&] { state = mpReproductor.PlayState(); });
-    const bool loaded = state == playback::MediaPlayer::Playing || state == playback::MediaPlayer::Paused;
-    if (!loaded)
-        stripOwnsPlayer_ = false;
-    cmdPauseArchivo->setEnabled(stripOwnsPlayer_);
-    cmdStopArchivo->setEnabled(stripOwnsPlayer_);
 }
 
 void frmPrincipal::LlenarListas() {

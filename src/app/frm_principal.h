@@ -11,12 +11,14 @@
 #include "editing/commands.h"
 #include "editing/dialogs.h"
 #include "playback/media_player.h"
+#include "playback/sequencer.h"
 #include "store/list_views.h"
 #include "store/playlist_store.h"
 
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 class QCheckBox;
 class QGroupBox;
@@ -110,13 +112,15 @@ public:
     void cmdPauseArchivo_Click();
     void cmdStopArchivo_Click();
 
-    // Starts the file box's current entry and shows it: caption, duration, elapsed time,
-    // volume and position. Each step's failure is passed over; false when the file did
-    // not start playing.
-    bool ComenzarArchivo(const QString& path);
+    // Asks the player to start a walk's file; it is shown when it starts. Returns the
+    // player's number for the file.
+    quint64 ComenzarArchivo(const QString& path);
     // Shows the file the player has just started: caption, duration, elapsed time from
     // zero, volume and position.
     void MostrarArchivo();
+    // The duration labels, and the bar's seconds per step for a walk's file.
+    void MostrarDuracion();
+    playback::PlaylistWalk& walk() { return *walk_; }
 
     // The list-view procedures on this window's boxes.
     void LlenarListas();
@@ -146,6 +150,18 @@ private:
     // buttons work while it is loaded.
     bool stripOwnsPlayer_ = false;
     void updateStripButtons();
+
+    // Playback: the walk, and what the player says about the files it was given.
+    void connectPlayer();
+    void playerStarted(quint64 open, bool handedOver);
+    void playerFailed(quint64 open, const QString& message);
+    void playerChanged();
+    void markPlayingRow();
+    std::unique_ptr<playback::PlaylistWalk> walk_;
+    quint64 walkOpen_ = 0;  // the player's number of the last file the walk asked for
+    quint64 stripOpen_ = 0; // and of the strip's
+    bool walkPlaying_ = false; // the file that sounds is a walk's
+    bool toldNoOutput_ = false;
 };
 
 } // namespace melofon::app

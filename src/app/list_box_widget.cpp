@@ -1,5 +1,7 @@
 #include "app/list_box_widget.h"
 
+#include <QSignalBlocker>
+
 namespace melofon::app {
 
 ListBoxWidget::ListBoxWidget(bool checkBoxes, QWidget* parent)
@@ -16,7 +18,26 @@ ListBoxWidget::ListBoxWidget(bool checkBoxes, QWidget* parent)
 
 void ListBoxWidget::Clear() {
     ++generation_;
+    boldRow_ = -1;
     clear();
+}
+
+void ListBoxWidget::setBoldRow(int row) {
+    if (row == boldRow_)
+        return;
+    const auto embolden = [this](int r, bool on) {
+        if (QListWidgetItem* it = item(r)) {
+            QFont f = it->font();
+            f.setBold(on);
+            it->setFont(f);
+        }
+    };
+    // Font changes emit itemChanged, which is how check marks are seen to change.
+    const QSignalBlocker quiet(this);
+    embolden(boldRow_, false);
+    boldRow_ = item(row) ? row : -1;
+    embolden(boldRow_, true);
+    viewport()->update();
 }
 
 void ListBoxWidget::AddItem(const QString& text) { AddItems({text}, false); }

@@ -27,12 +27,18 @@ public:
     int SelCount() const override;
     quint64 Generation() const override { return generation_; }
 
+    // One row drawn in bold (-1: none); its text, check mark and the current row are left
+    // as they are.
+    int boldRow() const { return boldRow_; }
+    void setBoldRow(int row);
+
 signals:
     void Click();
 
 private:
     bool checkBoxes_;
     quint64 generation_ = 0;
+    int boldRow_ = -1;
 };
 
 } // namespace melofon::app

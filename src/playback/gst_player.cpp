@@ -1,28 +1,33 @@
 #include "playback/gst_player.h"
 
+#include "playback/mp3_duration.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
+#include <QtDebug>
 
 #include <gst/gst.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <thread>
 
 namespace melofon::playback {
 
 namespace {
 
-// Long enough for a slow disk and a large soundfont; a file that takes longer is broken.
-constexpr gint64 kWaitMicroseconds = 5'000'000;
 // playbin's GstPlayFlags are not in any header: audio, with the volume applied in software.
 constexpr guint kPlayFlags = (1u << 1) | (1u << 4);
+// How long a closing player waits for its sessions to let their pipelines go.
+constexpr auto kTeardownWait = std::chrono::seconds(2);
 
 void initGStreamer() {
     static std::once_flag once;
@@ -37,164 +42,28 @@ QString fromUtf8(const char* text) { return QString::fromUtf8(text ? text : "");
 
 double toSeconds(gint64 nanoseconds) { return double(nanoseconds) / double(GST_SECOND); }
 
-// One MPEG audio Layer III frame header: its length in bytes and the samples it holds.
-struct Mp3Frame {
-    int bytes = 0;
-    int samples = 0;
-    int rate = 0;
-};
-
-bool parseMp3Header(const unsigned char* h, Mp3Frame& frame) {
-    static constexpr int kMpeg1Kbps[16] = {0,   32,  40,  48,  56,  64,  80,  96,
-                                           112, 128, 160, 192, 224, 256, 320, 0};
-    static constexpr int kMpeg2Kbps[16] = {0,  8,  16, 24,  32,  40,  48,  56,
-                                           64, 80, 96, 112, 128, 144, 160, 0};
-    static constexpr int kRates[3] = {44100, 48000, 32000};
-    if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0)
-        return false;
-    const int version = (h[1] >> 3) & 3; // 0: 2.5, 1: reserved, 2: 2, 3: 1
-    const int layer = (h[1] >> 1) & 3;   // 1: Layer III
-    const int bitrateIndex = h[2] >> 4;
-    const int rateIndex = (h[2] >> 2) & 3;
-    if (version == 1 || layer != 1 || rateIndex == 3)
-        return false;
-    const int kbps = version == 3 ? kMpeg1Kbps[bitrateIndex] : kMpeg2Kbps[bitrateIndex];
-    if (kbps == 0)
-        return false;
-    frame.rate = kRates[rateIndex] >> (version == 3 ? 0 : version == 2 ? 1 : 2);
-    frame.samples = version == 3 ? 1152 : 576;
-    frame.bytes = frame.samples / 8 * kbps * 1000 / frame.rate + ((h[2] >> 1) & 1);
-    return true;
+bool hasFactory(GstElement* element, const char* name) {
+    GstElementFactory* factory = gst_element_get_factory(element);
+    return factory && std::strcmp(GST_OBJECT_NAME(factory), name) == 0;
 }
 
-// Seconds of MP3 audio in the file, reckoned from its size and the frames in its first
-// 64 KiB; 0 when it does not hold MP3 frames. GStreamer's parser gives no duration for an
-// MP3 without a VBR header until it has read a good part of it, in real time.
-double estimateMp3Seconds(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return 0;
-    qint64 start = 0;
-    const QByteArray id3 = file.read(10);
-    if (id3.size() == 10 && id3.startsWith("ID3")) {
-        const auto b = [&](int i) { return qint64(static_cast<unsigned char>(id3[i]) & 0x7F); };
-        start = 10 + (b(6) << 21 | b(7) << 14 | b(8) << 7 | b(9)) + ((id3[5] & 0x10) ? 10 : 0);
-    }
-    qint64 end = file.size();
-    if (end - start >= 128 && file.seek(end - 128) && file.read(3) == "TAG")
-        end -= 128; // ID3v1
-    if (!file.seek(start))
-        return 0;
-    const QByteArray head = file.read(64 * 1024);
-    const auto* data = reinterpret_cast<const unsigned char*>(head.constData());
-    const int size = int(head.size());
-
-    // The first header whose successor is where its length says: a lone 0xFFE is no sync.
-    Mp3Frame frame, next;
-    int first = 0;
-    for (; first + 4 <= size; ++first) {
-        if (!parseMp3Header(data + first, frame))
-            continue;
-        const int following = first + frame.bytes;
-        if (following + 4 <= size && parseMp3Header(data + following, next))
-            break;
-    }
-    qint64 bytes = 0, samples = 0;
-    int frames = 0;
-    for (int at = first; at + 4 <= size && parseMp3Header(data + at, frame); at += frame.bytes) {
-        if (at + frame.bytes > size)
-            break;
-        bytes += frame.bytes;
-        samples += frame.samples;
-        ++frames;
-    }
-    if (frames < 4)
-        return 0;
-    return double(samples) / frame.rate * double(end - start - first) / double(bytes);
+// The reason a path is no file to play, or empty. Only regular files are opened: a FIFO or
+// a device would block the reader until someone writes to it.
+QString refusalOf(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QStringLiteral("el archivo no existe.");
+    if (info.isDir())
+        return QStringLiteral("es una carpeta, no un archivo.");
+    if (!info.isFile())
+        return QStringLiteral("no es un archivo normal (es una tubería, un dispositivo o un socket).");
+    if (info.size() == 0)
+        return QStringLiteral("el archivo está vacío.");
+    return {};
 }
 
-} // namespace
-
-// GStreamer's threads hand every message to the bus's sync handler, which queues it here
-// and posts one wake-up at a time to the player's thread. The queue is ours rather than the
-// bus's because the sync handler runs before the bus queues the message: a wake-up posted
-// from it can find the bus still empty, and the message would then wait for the next one.
-struct GstPlayer::Wake {
-    std::mutex mutex;
-    std::condition_variable arrived;
-    std::deque<GstMessage*> messages;
-    GstPlayer* player = nullptr; // cleared before the player goes
-    GstElement* pipeline = nullptr;
-    bool posted = false;
-
-    ~Wake() { clear(); }
-
-    // Only what the player reads is queued: fewer wake-ups, and a queued message keeps its
-    // source element alive.
-    bool wanted(GstMessage* message) const {
-        switch (GST_MESSAGE_TYPE(message)) {
-        case GST_MESSAGE_EOS:
-        case GST_MESSAGE_ERROR:
-        case GST_MESSAGE_DURATION_CHANGED:
-        case GST_MESSAGE_CLOCK_LOST:
-        case GST_MESSAGE_ASYNC_DONE:
-            return true;
-        case GST_MESSAGE_STATE_CHANGED:
-            return GST_MESSAGE_SRC(message) == GST_OBJECT(pipeline);
-        case GST_MESSAGE_ELEMENT: {
-            const GstStructure* s = gst_message_get_structure(message);
-            return s && gst_structure_has_name(s, "missing-plugin");
-        }
-        default:
-            return false;
-        }
-    }
-
-    void postLocked() {
-        if (posted || !player)
-            return;
-        posted = true;
-        GstPlayer* p = player;
-        QMetaObject::invokeMethod(p->notifier_.get(), [p] { p->wake(); }, Qt::QueuedConnection);
-    }
-    // Takes the message over: the sync handler drops it from the bus.
-    void push(GstMessage* message) {
-        if (!wanted(message)) {
-            gst_message_unref(message);
-            return;
-        }
-        std::lock_guard lock(mutex);
-        messages.push_back(message);
-        postLocked();
-        arrived.notify_all();
-    }
-    // The next message, waiting for one until `deadline` (monotonic microseconds).
-    GstMessage* pop(gint64 deadline = 0) {
-        std::unique_lock lock(mutex);
-        while (messages.empty()) {
-            const gint64 left = deadline - g_get_monotonic_time();
-            if (left <= 0)
-                return nullptr;
-            arrived.wait_for(lock, std::chrono::microseconds(left));
-        }
-        GstMessage* message = messages.front();
-        messages.pop_front();
-        return message;
-    }
-    void clear() {
-        std::deque<GstMessage*> old;
-        {
-            std::lock_guard lock(mutex);
-            old.swap(messages);
-        }
-        for (GstMessage* message : old)
-            gst_message_unref(message);
-    }
-};
-
-struct GstPlayer::Failure {
-    bool failed = false;
-    bool timedOut = false;
+// Why a pipeline stopped: what its error message said and where it came from.
+struct Failure {
     GQuark domain = 0;
     int code = 0;
     QString detail;
@@ -202,372 +71,17 @@ struct GstPlayer::Failure {
     bool fromSynthesizer = false;
 };
 
-GstPlayer::GstPlayer(const QString& audioSink, const QString& soundfont)
-    : notifier_(std::make_unique<PlayerNotifier>()) {
-    initGStreamer();
-    GError* error = nullptr;
-    GstElement* sink =
-        gst_parse_bin_from_description(audioSink.toUtf8().constData(), TRUE, &error);
-    const QString why = error ? fromUtf8(error->message) : QString();
-    g_clear_error(&error);
-    if (!sink)
-        throw PlayerError(QStringLiteral("No se puede preparar la salida de sonido «%1»: %2")
-                              .arg(audioSink, why));
-    pipeline_ = gst_element_factory_make("playbin", nullptr);
-    if (!pipeline_) {
-        gst_object_unref(gst_object_ref_sink(sink));
-        throw PlayerError(QStringLiteral(
-            "No se puede reproducir sonido: falta el reproductor de GStreamer (playbin)."));
-    }
-    // A video stream still looks for a real video output unless given one, which can take
-    // seconds; this one is never fed, the video flag being off.
-    GstElement* videoSink = gst_element_factory_make("fakesink", nullptr);
-    g_object_set(pipeline_, "flags", kPlayFlags, "audio-sink", sink, "video-sink", videoSink,
-                 nullptr);
-    if (!soundfont.isEmpty()) {
-        auto setSoundfont = +[](GstElement*, GstElement* element, gpointer path) {
-            GstElementFactory* factory = gst_element_get_factory(element);
-            if (factory && std::strcmp(GST_OBJECT_NAME(factory), "fluiddec") == 0)
-                g_object_set(element, "soundfont", static_cast<const char*>(path), nullptr);
-        };
-        g_signal_connect_data(pipeline_, "element-setup", G_CALLBACK(setSoundfont),
-                              g_strdup(QFile::encodeName(soundfont).constData()),
-                              [](gpointer path, GClosure*) { g_free(path); }, GConnectFlags(0));
-    }
-
-    bus_ = gst_element_get_bus(pipeline_);
-    wake_ = new Wake;
-    wake_->player = this;
-    wake_->pipeline = pipeline_;
-    gst_bus_set_sync_handler(
-        bus_,
-        [](GstBus*, GstMessage* message, gpointer wake) {
-            static_cast<Wake*>(wake)->push(message);
-            return GST_BUS_DROP;
-        },
-        wake_, [](gpointer wake) { delete static_cast<Wake*>(wake); });
-}
-
-GstPlayer::~GstPlayer() {
-    {
-        std::lock_guard lock(wake_->mutex);
-        wake_->player = nullptr;
-    }
-    // NULL joins the streaming threads; removing the handler then frees wake_, and the
-    // notifier takes any wake-up still queued with it.
-    gst_element_set_state(pipeline_, GST_STATE_NULL);
-    gst_bus_set_sync_handler(bus_, nullptr, nullptr, nullptr);
-    gst_object_unref(bus_);
-    gst_object_unref(pipeline_);
-}
-
-void GstPlayer::setFileName(const QString& path) {
-    resetPipeline(path.isEmpty() ? GST_STATE_NULL : GST_STATE_READY);
-    fileName_ = path;
-    duration_ = 0;
-    durationEstimated_ = false;
-    lastError_.clear();
-    setState(Closed);
-    if (path.isEmpty())
-        return;
-
-    const auto refuse = [&](const QString& why) {
-        resetPipeline(GST_STATE_NULL);
-        throw PlayerError(QStringLiteral("No se puede abrir %1: %2").arg(quoted(path), why));
-    };
-    const QFileInfo info(path);
-    if (!info.exists())
-        refuse(QStringLiteral("el archivo no existe."));
-    if (info.isDir())
-        refuse(QStringLiteral("es una carpeta, no un archivo."));
-    if (info.size() == 0)
-        refuse(QStringLiteral("el archivo está vacío."));
-
-    GError* error = nullptr;
-    gchar* uri = gst_filename_to_uri(QFile::encodeName(path).constData(), &error);
-    const QString why = error ? fromUtf8(error->message) : QString();
-    g_clear_error(&error);
-    if (!uri)
-        refuse(why);
-    g_object_set(pipeline_, "uri", uri, nullptr);
-    g_free(uri);
-
-    // Prerolling now makes a file that cannot be played fail here, where the caller can
-    // tell the user, rather than at Play.
-    Failure failure;
-    gst_element_set_state(pipeline_, GST_STATE_PAUSED);
-    if (!waitForState(GST_STATE_PAUSED, failure)) {
-        const QString message = describe(failure, QStringLiteral("No se puede abrir"));
-        resetPipeline(GST_STATE_NULL);
-        throw PlayerError(message);
-    }
-    gint audioStreams = 0;
-    g_object_get(pipeline_, "n-audio", &audioStreams, nullptr);
-    if (audioStreams == 0)
-        refuse(QStringLiteral("no es un archivo de sonido que se pueda reproducir."));
-
-    setState(Stopped);
-    refreshDuration();
-    if (duration_ == 0) {
-        duration_ = estimateMp3Seconds(path);
-        durationEstimated_ = duration_ > 0;
-    }
-}
-
-double GstPlayer::CurrentPosition() const {
-    if (state_ != Playing && state_ != Paused)
-        return 0;
-    gint64 position = 0;
-    if (!gst_element_query_position(pipeline_, GST_FORMAT_TIME, &position) || position < 0)
-        return 0;
-    return toSeconds(position);
-}
-
-void GstPlayer::setVolume(int volume) {
-    volume_ = std::clamp(volume, int(kMinVolume), int(kMaxVolume));
-    // Hundredths of a decibel to an amplitude ratio.
-    g_object_set(pipeline_, "volume", std::pow(10.0, volume_ / 2000.0), nullptr);
-}
-
-double GstPlayer::appliedGain() const {
-    gdouble gain = 0;
-    g_object_get(pipeline_, "volume", &gain, nullptr);
-    return gain;
-}
-
-void GstPlayer::Play() {
-    requireFile();
-    if (state_ == Playing)
-        return;
-    // From READY (after Stop or the end) this prerolls again, from the start.
-    Failure failure;
-    gst_element_set_state(pipeline_, GST_STATE_PLAYING);
-    if (!waitForState(GST_STATE_PLAYING, failure)) {
-        const QString message = describe(failure, QStringLiteral("No se puede reproducir"));
-        resetPipeline(GST_STATE_READY);
-        setState(Stopped);
-        throw PlayerError(message);
-    }
-    lastError_.clear();
-    setState(Playing);
-    refreshDuration();
-}
-
-void GstPlayer::Pause() {
-    requireFile();
-    if (state_ == Paused) {
-        Play();
-        return;
-    }
-    if (state_ != Playing)
-        return;
-    Failure failure;
-    gst_element_set_state(pipeline_, GST_STATE_PAUSED);
-    if (!waitForState(GST_STATE_PAUSED, failure)) {
-        const QString message = describe(failure, QStringLiteral("No se puede hacer pausa en"));
-        resetPipeline(GST_STATE_READY);
-        setState(Stopped);
-        throw PlayerError(message);
-    }
-    setState(Paused);
-}
-
-void GstPlayer::Stop() {
-    requireFile();
-    resetPipeline(GST_STATE_READY);
-    setState(Stopped);
-}
-
-void GstPlayer::requireFile() const {
-    if (state_ == Closed)
-        throw PlayerError(QStringLiteral("No hay ningún archivo abierto."));
-}
-
-void GstPlayer::scheduleWake() {
-    std::lock_guard lock(wake_->mutex);
-    wake_->postLocked();
-}
-
-void GstPlayer::wake() {
-    {
-        std::lock_guard lock(wake_->mutex);
-        wake_->posted = false;
-    }
-    if (std::exchange(pendingEos_, false))
-        reachedEnd();
-    while (GstMessage* message = wake_->pop()) {
-        handleMessage(message, nullptr);
-        gst_message_unref(message);
-    }
-    // Last, and without touching the player after: a receiver may delete it.
-    const bool duration = std::exchange(notifyDuration_, false);
-    const bool state = std::exchange(notifyState_, false);
-    QPointer<PlayerNotifier> notifier = notifier_.get();
-    if (duration)
-        emit notifier->durationChanged();
-    if (state && notifier)
-        emit notifier->stateChanged();
-}
-
-// `waiting` is set while a member waits for a state change: failures go to it, and the end
-// of the file is left for the event loop so that the member reports the state it reached.
-void GstPlayer::handleMessage(GstMessage* message, Failure* waiting) {
-    switch (GST_MESSAGE_TYPE(message)) {
-    case GST_MESSAGE_EOS:
-        if (waiting) {
-            pendingEos_ = true;
-            scheduleWake();
-        } else {
-            reachedEnd();
-        }
-        break;
-    case GST_MESSAGE_ERROR: {
-        Failure failure;
-        GError* error = nullptr;
-        gst_message_parse_error(message, &error, nullptr);
-        failure.failed = true;
-        failure.domain = error->domain;
-        failure.code = error->code;
-        failure.detail = fromUtf8(error->message);
-        g_error_free(error);
-        GstObject* source = GST_MESSAGE_SRC(message);
-        GstElement* sink = nullptr;
-        g_object_get(pipeline_, "audio-sink", &sink, nullptr);
-        if (sink) {
-            failure.fromSink = source == GST_OBJECT(sink) ||
-                               gst_object_has_as_ancestor(source, GST_OBJECT(sink));
-            gst_object_unref(sink);
-        }
-        if (GST_IS_ELEMENT(source)) {
-            GstElementFactory* factory = gst_element_get_factory(GST_ELEMENT(source));
-            failure.fromSynthesizer =
-                factory && std::strcmp(GST_OBJECT_NAME(factory), "fluiddec") == 0;
-        }
-        if (waiting) {
-            if (!waiting->failed)
-                *waiting = failure;
-        } else if (state_ == Playing || state_ == Paused) {
-            lastError_ = describe(failure, QStringLiteral("No se puede reproducir"));
-            resetPipeline(GST_STATE_READY);
-            setState(Stopped);
-        }
-        break;
-    }
-    case GST_MESSAGE_ELEMENT: {
-        // decodebin's "missing-plugin" names the stream it found no decoder for; for MIDI
-        // that is what a synthesizer without a soundfont leaves behind.
-        const GValue* detail = gst_structure_get_value(gst_message_get_structure(message), "detail");
-        if (detail && GST_VALUE_HOLDS_CAPS(detail)) {
-            const GstCaps* caps = gst_value_get_caps(detail);
-            if (caps && gst_caps_get_size(caps) > 0)
-                missingDecoder_ = fromUtf8(gst_structure_get_name(gst_caps_get_structure(caps, 0)));
-        }
-        break;
-    }
-    case GST_MESSAGE_DURATION_CHANGED:
-        refreshDuration();
-        break;
-    case GST_MESSAGE_CLOCK_LOST:
-        // The output went away and came back: playing on needs a new clock.
-        if (!waiting && state_ == Playing) {
-            gst_element_set_state(pipeline_, GST_STATE_PAUSED);
-            gst_element_set_state(pipeline_, GST_STATE_PLAYING);
-        }
-        break;
-    default:
-        break;
-    }
-}
-
-// Handles the messages the pipeline posts until it is in `target`; false on a failure or
-// when it takes too long.
-bool GstPlayer::waitForState(int target, Failure& failure) {
-    const gint64 deadline = g_get_monotonic_time() + kWaitMicroseconds;
-    for (;;) {
-        GstState current = GST_STATE_VOID_PENDING, pending = GST_STATE_VOID_PENDING;
-        const GstStateChangeReturn result =
-            gst_element_get_state(pipeline_, &current, &pending, 0);
-        if (result == GST_STATE_CHANGE_FAILURE) {
-            // The error that made it fail was posted before.
-            while (!failure.failed) {
-                GstMessage* message = wake_->pop();
-                if (!message)
-                    break;
-                handleMessage(message, &failure);
-                gst_message_unref(message);
-            }
-            failure.failed = true;
-            return false;
-        }
-        if (result != GST_STATE_CHANGE_ASYNC && current == target)
-            return true;
-        if (g_get_monotonic_time() >= deadline) {
-            failure.failed = failure.timedOut = true;
-            return false;
-        }
-        if (GstMessage* message = wake_->pop(deadline)) {
-            handleMessage(message, &failure);
-            gst_message_unref(message);
-            if (failure.failed)
-                return false;
-        }
-    }
-}
-
-void GstPlayer::reachedEnd() {
-    if (state_ != Playing && state_ != Paused)
-        return;
-    refreshDuration(); // at its end the parser knows the length exactly
-    resetPipeline(GST_STATE_READY);
-    setState(Stopped);
-}
-
-void GstPlayer::refreshDuration() {
-    if (state_ == Closed)
-        return;
-    gint64 nanoseconds = 0;
-    // Unknown (an MP3 without a VBR header, early on) keeps the estimate.
-    if (!gst_element_query_duration(pipeline_, GST_FORMAT_TIME, &nanoseconds) ||
-        nanoseconds <= 0)
-        return;
-    const double seconds = toSeconds(nanoseconds);
-    if (seconds == duration_ && !durationEstimated_)
-        return;
-    duration_ = seconds;
-    durationEstimated_ = false;
-    notifyDuration_ = true;
-    scheduleWake();
-}
-
-void GstPlayer::setState(int state) {
-    if (state == state_)
-        return;
-    state_ = state;
-    notifyState_ = true;
-    scheduleWake();
-}
-
-// READY and NULL are reached at once, the streaming threads joined; what they posted about
-// the file before is of no more use.
-void GstPlayer::resetPipeline(int target) {
-    gst_element_set_state(pipeline_, GstState(target));
-    wake_->clear();
-    pendingEos_ = false;
-    missingDecoder_.clear();
-}
-
-QString GstPlayer::describe(const Failure& failure, const QString& what) const {
-    const QString head = QStringLiteral("%1 %2: ").arg(what, quoted(fileName_));
-    if (failure.timedOut)
-        return head + QStringLiteral("el archivo tarda demasiado en responder.");
-    if (failure.fromSynthesizer || missingDecoder_.startsWith(QStringLiteral("audio/x-midi")) ||
-        missingDecoder_.startsWith(QStringLiteral("audio/midi")))
+QString describe(const Failure& failure, const QString& what, const QString& file,
+                 const QString& missingDecoder) {
+    const QString head = QStringLiteral("%1 %2: ").arg(what, quoted(file));
+    if (failure.fromSynthesizer || missingDecoder.startsWith(QStringLiteral("audio/x-midi")) ||
+        missingDecoder.startsWith(QStringLiteral("audio/midi")))
         return head + QStringLiteral(
                           "para los archivos MIDI hace falta una fuente de sonidos General MIDI "
                           "(soundfont), como la del paquete timgm6mb-soundfont.");
-    if (!missingDecoder_.isEmpty())
+    if (!missingDecoder.isEmpty())
         return head + QStringLiteral("falta el complemento de GStreamer que descodifica «%1».")
-                          .arg(missingDecoder_);
+                          .arg(missingDecoder);
     if (failure.fromSink)
         return head + QStringLiteral("no hay salida de sonido disponible (%1).").arg(failure.detail);
     if (failure.domain == GST_RESOURCE_ERROR) {
@@ -582,6 +96,896 @@ QString GstPlayer::describe(const Failure& failure, const QString& what) const {
     if (failure.domain == GST_CORE_ERROR && failure.code == GST_CORE_ERROR_MISSING_PLUGIN)
         return head + QStringLiteral("falta un complemento de GStreamer para este tipo de archivo.");
     return head + (failure.detail.isEmpty() ? QStringLiteral("error desconocido.") : failure.detail);
+}
+
+} // namespace
+
+struct GstPlayer::Report {
+    enum Kind { Prerolled, Started, Ended, Failed, DurationChanged, NoOutput };
+    explicit Report(Kind k) : kind(k) {}
+    Kind kind;
+    quint64 session = 0;
+    quint64 open = 0;
+    double duration = 0;
+    bool estimated = false;
+    bool handedOver = false;
+    int file = 0;    // of the open: 0 the file opened, then one more for each hand-over
+    QString path;    // of a file handed over
+    QString message; // why it failed
+};
+
+// One pipeline and the worker thread that drives it. The player's thread queues commands;
+// GStreamer's threads queue their bus messages into the same queue; the worker takes them
+// in order and reports back. The worker holds the session alive until it has let its
+// pipeline go, however long that takes.
+struct GstPlayer::Session {
+    struct Job {
+        enum Kind { Open, Play, Pause, Stop, Close, Volume, Message, Quit };
+        Job(Kind k = Quit) : kind(k) {}
+        Kind kind;
+        quint64 open = 0;
+        QString path;
+        int volume = 0;
+        GstMessage* message = nullptr;
+        unsigned epoch = 0;
+    };
+
+    quint64 id = 0;
+    SinkFactory makeSink;
+    QByteArray soundfont;
+
+    // The link back to the player; cleared when the player lets the session go.
+    std::mutex linkMutex;
+    PlayerNotifier* target = nullptr;
+    GstPlayer* player = nullptr;
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<Job> jobs;
+    bool executing = false;
+    bool settled = true; // no open is in progress
+    bool finished = false;
+
+    // Published once made, for position and volume queries from the player's thread.
+    std::atomic<GstElement*> pipeline{nullptr};
+    // Messages posted before the last reset of the pipeline are about a file gone.
+    std::atomic<unsigned> epoch{0};
+
+    // The gapless hand-over, shared with the streaming thread that asks for the next file.
+    // A short file is read to its end long before it has been heard, so the thread waits
+    // until the player has been told the file started and had its say about the next.
+    std::mutex nextMutex;
+    std::condition_variable decision;
+    QString next;
+    QString handedOver; // taken, its stream not started yet
+    int filesSet = 0;   // files of this open given to the pipeline
+    int decided = -1;   // the last of them whose start the player has seen
+    bool cancelled = false;
+    int handoversStarted = 0;
+
+    // The worker's own state.
+    enum Phase { None, Prerolling, Ready, Playing, Paused, Rewound } phase = None;
+    quint64 open = 0;
+    QString path;
+    bool wantPlay = false;
+    bool wantPause = false;
+    bool startReported = false;
+    bool buffering = false;
+    int volume = 0;
+    QString missingDecoder; // caps of a stream no decoder could take, for the message
+    GstElement* sink = nullptr;
+
+    ~Session() {
+        for (Job& job : jobs)
+            if (job.message)
+                gst_message_unref(job.message);
+    }
+
+    void push(Job job) {
+        std::lock_guard lock(mutex);
+        jobs.push_back(std::move(job));
+        changed.notify_all();
+    }
+    bool reusable() {
+        std::lock_guard lock(mutex);
+        return !executing && jobs.empty() && settled && !finished;
+    }
+    void detach() {
+        std::lock_guard lock(linkMutex);
+        target = nullptr;
+        player = nullptr;
+    }
+    void report(Report r) {
+        r.session = id;
+        r.open = open;
+        std::lock_guard lock(linkMutex);
+        if (!target)
+            return;
+        GstPlayer* p = player;
+        QMetaObject::invokeMethod(target, [p, r] { p->deliver(r); }, Qt::QueuedConnection);
+    }
+
+    static void run(std::shared_ptr<Session> self) {
+        for (;;) {
+            Job job;
+            {
+                std::unique_lock lock(self->mutex);
+                self->changed.wait(lock, [&] { return !self->jobs.empty(); });
+                job = std::move(self->jobs.front());
+                self->jobs.pop_front();
+                self->executing = true;
+            }
+            const bool quit = job.kind == Job::Quit;
+            self->execute(job);
+            {
+                std::lock_guard lock(self->mutex);
+                self->executing = false;
+            }
+            if (quit)
+                break;
+        }
+        self->teardown();
+        std::lock_guard lock(self->mutex);
+        self->finished = true;
+        self->changed.notify_all();
+    }
+
+    void execute(Job& job) {
+        switch (job.kind) {
+        case Job::Open:
+            openFile(job.open, job.path, job.volume);
+            break;
+        case Job::Play:
+            play();
+            break;
+        case Job::Pause:
+            pause();
+            break;
+        case Job::Stop:
+            stop();
+            break;
+        case Job::Close:
+            reset(GST_STATE_NULL);
+            phase = None;
+            break;
+        case Job::Volume:
+            volume = job.volume;
+            applyVolume();
+            break;
+        case Job::Message:
+            if (job.epoch == epoch.load())
+                handle(job.message);
+            gst_message_unref(job.message);
+            job.message = nullptr;
+            break;
+        case Job::Quit:
+            break;
+        }
+    }
+
+    void teardown() {
+        GstElement* p = pipeline.load();
+        if (!p)
+            return;
+        cancelHandover();
+        gst_element_set_state(p, GST_STATE_NULL);
+        GstBus* bus = gst_element_get_bus(p);
+        gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
+        gst_object_unref(bus);
+        pipeline.store(nullptr);
+        gst_object_unref(p);
+    }
+
+    // READY and NULL are reached once the streaming threads are joined; what they posted
+    // about the file before is of no more use.
+    void reset(GstState target) {
+        cancelHandover();
+        if (GstElement* p = pipeline.load())
+            gst_element_set_state(p, target);
+        ++epoch;
+        missingDecoder.clear();
+        buffering = false;
+        std::lock_guard lock(nextMutex);
+        handedOver.clear();
+        next.clear();
+    }
+    // Before the pipeline is reset: a streaming thread waiting for a decision would hold the
+    // reset up.
+    void cancelHandover() {
+        std::lock_guard lock(nextMutex);
+        cancelled = true;
+        decision.notify_all();
+    }
+    void beginFile() {
+        std::lock_guard lock(nextMutex);
+        cancelled = false;
+        filesSet = 1;
+        decided = -1;
+        handoversStarted = 0;
+    }
+
+    void fail(const QString& message) {
+        Report r(Report::Failed);
+        r.message = message;
+        report(r);
+        {
+            std::lock_guard lock(mutex);
+            settled = true;
+        }
+    }
+    void failWith(const Failure& failure, const QString& what) {
+        const QString message = describe(failure, what, path, missingDecoder);
+        const Phase was = phase;
+        // Down to NULL: a failed stream's threads may still be posting about it after READY.
+        reset(GST_STATE_NULL);
+        phase = was == Prerolling ? None : Rewound;
+        fail(message);
+    }
+
+    bool makePipeline() {
+        if (pipeline.load())
+            return true;
+        GstElement* output = makeSink();
+        if (!output)
+            return false;
+        GstElement* p = gst_element_factory_make("playbin", nullptr);
+        if (!p) {
+            gst_object_unref(gst_object_ref_sink(output));
+            return false;
+        }
+        // A video stream still looks for a real video output unless given one, which can
+        // take seconds; this one is never fed, the video flag being off.
+        GstElement* videoSink = gst_element_factory_make("fakesink", nullptr);
+        g_object_set(p, "flags", kPlayFlags, "audio-sink", output, "video-sink", videoSink, nullptr);
+        sink = output;
+        if (!soundfont.isEmpty()) {
+            auto setSoundfont = +[](GstElement*, GstElement* element, gpointer path) {
+                if (hasFactory(element, "fluiddec"))
+                    g_object_set(element, "soundfont", static_cast<const char*>(path), nullptr);
+            };
+            g_signal_connect(p, "element-setup", G_CALLBACK(setSoundfont), soundfont.data());
+        }
+        g_signal_connect(p, "about-to-finish", G_CALLBACK(+[](GstElement* bin, gpointer self) {
+                             static_cast<Session*>(self)->handOver(bin);
+                         }),
+                         this);
+        GstBus* bus = gst_element_get_bus(p);
+        gst_bus_set_sync_handler(
+            bus,
+            [](GstBus*, GstMessage* message, gpointer self) {
+                auto* s = static_cast<Session*>(self);
+                if (s->wanted(message))
+                {
+                    Job job(Job::Message);
+                    job.message = message;
+                    job.epoch = s->epoch.load();
+                    s->push(std::move(job));
+                }
+                else
+                    gst_message_unref(message);
+                return GST_BUS_DROP;
+            },
+            this, nullptr);
+        gst_object_unref(bus);
+        pipeline.store(p);
+        return true;
+    }
+
+    bool wanted(GstMessage* message) const {
+        switch (GST_MESSAGE_TYPE(message)) {
+        case GST_MESSAGE_EOS:
+        case GST_MESSAGE_ERROR:
+        case GST_MESSAGE_WARNING:
+        case GST_MESSAGE_DURATION_CHANGED:
+        case GST_MESSAGE_CLOCK_LOST:
+        case GST_MESSAGE_ASYNC_DONE:
+        case GST_MESSAGE_STREAM_START:
+        case GST_MESSAGE_LATENCY:
+        case GST_MESSAGE_REQUEST_STATE:
+        case GST_MESSAGE_BUFFERING:
+            return true;
+        case GST_MESSAGE_STATE_CHANGED:
+            return GST_MESSAGE_SRC(message) == GST_OBJECT(pipeline.load());
+        case GST_MESSAGE_ELEMENT: {
+            const GstStructure* s = gst_message_get_structure(message);
+            return s && gst_structure_has_name(s, "missing-plugin");
+        }
+        default:
+            return false;
+        }
+    }
+
+    void applyVolume() {
+        if (GstElement* p = pipeline.load())
+            g_object_set(p, "volume", std::pow(10.0, volume / 2000.0), nullptr); // 1/100 dB
+    }
+
+    void openFile(quint64 number, const QString& file, int level) {
+        if (phase != None)
+            reset(GST_STATE_READY);
+        {
+            std::lock_guard lock(mutex);
+            settled = false;
+        }
+        open = number;
+        path = file;
+        volume = level;
+        phase = None;
+        wantPlay = wantPause = startReported = false;
+        const QString refusal = refusalOf(file);
+        if (!refusal.isEmpty())
+            return fail(QStringLiteral("No se puede abrir %1: %2").arg(quoted(file), refusal));
+        if (!makePipeline())
+            return fail(QStringLiteral("No se puede abrir %1: no se pudo preparar la salida de sonido.")
+                            .arg(quoted(file)));
+        GError* error = nullptr;
+        gchar* uri = gst_filename_to_uri(QFile::encodeName(file).constData(), &error);
+        const QString why = error ? fromUtf8(error->message) : QString();
+        g_clear_error(&error);
+        if (!uri)
+            return fail(QStringLiteral("No se puede abrir %1: %2").arg(quoted(file), why));
+        GstElement* p = pipeline.load();
+        g_object_set(p, "uri", uri, nullptr);
+        g_free(uri);
+        applyVolume();
+        beginFile();
+        phase = Prerolling;
+        // Prerolling makes a file that cannot be played fail before it is started; its error
+        // arrives as a bus message like any other.
+        gst_element_set_state(p, GST_STATE_PAUSED);
+    }
+
+    void prerolled() {
+        GstElement* p = pipeline.load();
+        gint audioStreams = 0;
+        g_object_get(p, "n-audio", &audioStreams, nullptr);
+        if (audioStreams == 0) {
+            reset(GST_STATE_NULL);
+            phase = None;
+            return fail(QStringLiteral("No se puede abrir %1: no es un archivo de sonido que se pueda reproducir.")
+                            .arg(quoted(path)));
+        }
+        Report r(Report::Prerolled);
+        r.duration = duration();
+        if (r.duration == 0) {
+            r.duration = estimateMp3Seconds(path);
+            r.estimated = r.duration > 0;
+        }
+        report(r);
+        {
+            std::lock_guard lock(mutex);
+            settled = true;
+        }
+        if (silentFallback())
+            report(Report(Report::NoOutput));
+        phase = Ready;
+        if (wantPlay)
+            play();
+        else if (wantPause)
+            phase = Paused;
+    }
+
+    double duration() const {
+        gint64 nanoseconds = 0;
+        if (!gst_element_query_duration(pipeline.load(), GST_FORMAT_TIME, &nanoseconds) ||
+            nanoseconds <= 0)
+            return 0;
+        return toSeconds(nanoseconds);
+    }
+
+    // autoaudiosink settles for a sink that plays nothing when no output works at all.
+    bool silentFallback() const {
+        bool silent = false;
+        GstIterator* it = gst_bin_iterate_recurse(GST_BIN(pipeline.load()));
+        GValue item = G_VALUE_INIT;
+        while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+            auto* element = GST_ELEMENT(g_value_get_object(&item));
+            if (hasFactory(element, "autoaudiosink") && GST_IS_BIN(element)) {
+                GstIterator* children = gst_bin_iterate_elements(GST_BIN(element));
+                GValue child = G_VALUE_INIT;
+                while (gst_iterator_next(children, &child) == GST_ITERATOR_OK) {
+                    silent = silent || hasFactory(GST_ELEMENT(g_value_get_object(&child)), "fakesink");
+                    g_value_reset(&child);
+                }
+                g_value_unset(&child);
+                gst_iterator_free(children);
+            }
+            g_value_reset(&item);
+        }
+        g_value_unset(&item);
+        gst_iterator_free(it);
+        return silent;
+    }
+
+    void play() {
+        GstElement* p = pipeline.load();
+        switch (phase) {
+        case Prerolling:
+            wantPlay = true;
+            wantPause = false;
+            return;
+        case Rewound:
+            // After Stop or the end the file is prerolled again, from the start.
+            wantPlay = true;
+            wantPause = false;
+            startReported = false;
+            phase = Prerolling;
+            {
+                std::lock_guard lock(mutex);
+                settled = false;
+            }
+            beginFile();
+            gst_element_set_state(p, GST_STATE_PAUSED);
+            return;
+        case Ready:
+        case Paused:
+            phase = Playing;
+            gst_element_set_state(p, GST_STATE_PLAYING);
+            return;
+        case None:
+        case Playing:
+            return;
+        }
+    }
+
+    void pause() {
+        if (phase == Prerolling) {
+            wantPlay = false;
+            wantPause = true;
+        } else if (phase == Playing) {
+            phase = Paused;
+            gst_element_set_state(pipeline.load(), GST_STATE_PAUSED);
+        }
+    }
+
+    void stop() {
+        wantPlay = wantPause = false;
+        if (phase == None || phase == Rewound)
+            return;
+        reset(GST_STATE_READY);
+        phase = Rewound;
+        std::lock_guard lock(mutex);
+        settled = true;
+    }
+
+    // Called by a streaming thread when the current file has been read: the next file given
+    // to the player, if any, is set now, and plays on from the same pipeline without a gap.
+    void handOver(GstElement* bin) {
+        std::unique_lock lock(nextMutex);
+        const int ending = filesSet - 1;
+        decision.wait_for(lock, std::chrono::seconds(3), [&] { return cancelled || decided >= ending; });
+        if (cancelled || next.isEmpty())
+            return;
+        const QString file = std::exchange(next, QString());
+        if (!refusalOf(file).isEmpty())
+            return; // the player opens it the usual way after the end, and says why it cannot
+        gchar* uri = gst_filename_to_uri(QFile::encodeName(file).constData(), nullptr);
+        if (!uri)
+            return;
+        g_object_set(bin, "uri", uri, nullptr);
+        g_free(uri);
+        handedOver = file;
+        ++filesSet;
+    }
+
+    void handle(GstMessage* message) {
+        GstElement* p = pipeline.load();
+        switch (GST_MESSAGE_TYPE(message)) {
+        case GST_MESSAGE_ASYNC_DONE:
+            if (phase == Prerolling)
+                prerolled();
+            break;
+        case GST_MESSAGE_STATE_CHANGED: {
+            GstState old = GST_STATE_VOID_PENDING, now = GST_STATE_VOID_PENDING;
+            gst_message_parse_state_changed(message, &old, &now, nullptr);
+            if (now == GST_STATE_PLAYING && phase == Playing && !startReported) {
+                startReported = true;
+                Report r(Report::Started);
+                r.duration = duration();
+                report(r);
+            }
+            break;
+        }
+        case GST_MESSAGE_STREAM_START: {
+            QString file;
+            int index = 0;
+            {
+                std::lock_guard lock(nextMutex);
+                file = std::exchange(handedOver, QString());
+                index = file.isEmpty() ? 0 : ++handoversStarted;
+            }
+            if (file.isEmpty())
+                break;
+            path = file;
+            missingDecoder.clear();
+            Report r(Report::Started);
+            r.handedOver = true;
+            r.file = index;
+            r.path = file;
+            r.duration = duration();
+            if (r.duration == 0) {
+                r.duration = estimateMp3Seconds(file);
+                r.estimated = r.duration > 0;
+            }
+            report(r);
+            break;
+        }
+        case GST_MESSAGE_EOS:
+            if (phase == Playing || phase == Paused) {
+                // At its end the parser knows the length exactly.
+                if (const double d = duration(); d > 0) {
+                    Report r(Report::DurationChanged);
+                    r.duration = d;
+                    report(r);
+                }
+                reset(GST_STATE_READY);
+                phase = Rewound;
+                report(Report(Report::Ended));
+            }
+            break;
+        case GST_MESSAGE_ERROR: {
+            Failure failure;
+            GError* error = nullptr;
+            gchar* debug = nullptr;
+            gst_message_parse_error(message, &error, &debug);
+            failure.domain = error->domain;
+            failure.code = error->code;
+            failure.detail = fromUtf8(error->message);
+            qWarning("Melofon: %s (%s)", error->message, debug ? debug : "");
+            g_error_free(error);
+            g_free(debug);
+            GstObject* source = GST_MESSAGE_SRC(message);
+            failure.fromSink = sink && (source == GST_OBJECT(sink) ||
+                                        gst_object_has_as_ancestor(source, GST_OBJECT(sink)));
+            failure.fromSynthesizer = GST_IS_ELEMENT(source) && hasFactory(GST_ELEMENT(source), "fluiddec");
+            if (phase != None && phase != Rewound)
+                failWith(failure, phase == Prerolling ? QStringLiteral("No se puede abrir")
+                                                      : QStringLiteral("No se puede reproducir"));
+            break;
+        }
+        case GST_MESSAGE_WARNING: {
+            GError* error = nullptr;
+            gchar* debug = nullptr;
+            gst_message_parse_warning(message, &error, &debug);
+            qWarning("Melofon: %s (%s)", error ? error->message : "", debug ? debug : "");
+            g_clear_error(&error);
+            g_free(debug);
+            break;
+        }
+        case GST_MESSAGE_ELEMENT: {
+            // decodebin's "missing-plugin" names the stream it found no decoder for; for
+            // MIDI that is what a synthesizer without a soundfont leaves behind.
+            const GValue* detail = gst_structure_get_value(gst_message_get_structure(message), "detail");
+            if (detail && GST_VALUE_HOLDS_CAPS(detail)) {
+                const GstCaps* caps = gst_value_get_caps(detail);
+                if (caps && gst_caps_get_size(caps) > 0)
+                    missingDecoder = fromUtf8(gst_structure_get_name(gst_caps_get_structure(caps, 0)));
+            }
+            break;
+        }
+        case GST_MESSAGE_DURATION_CHANGED:
+            if (const double d = duration(); d > 0) {
+                Report r(Report::DurationChanged);
+                r.duration = d;
+                report(r);
+            }
+            break;
+        case GST_MESSAGE_LATENCY:
+            gst_bin_recalculate_latency(GST_BIN(p));
+            break;
+        case GST_MESSAGE_REQUEST_STATE: {
+            GstState requested = GST_STATE_VOID_PENDING;
+            gst_message_parse_request_state(message, &requested);
+            if (requested == GST_STATE_PAUSED && phase == Playing)
+                pause();
+            else if (requested == GST_STATE_PLAYING && phase == Paused)
+                play();
+            else if (requested <= GST_STATE_READY)
+                stop();
+            break;
+        }
+        case GST_MESSAGE_BUFFERING: {
+            // A slow source: hold the file until enough of it has arrived.
+            gint percent = 100;
+            gst_message_parse_buffering(message, &percent);
+            if (percent < 100 && !buffering && phase == Playing) {
+                buffering = true;
+                gst_element_set_state(p, GST_STATE_PAUSED);
+            } else if (percent >= 100 && buffering) {
+                buffering = false;
+                if (phase == Playing)
+                    gst_element_set_state(p, GST_STATE_PLAYING);
+            }
+            break;
+        }
+        case GST_MESSAGE_CLOCK_LOST:
+            // The output went away and came back: playing on needs a new clock.
+            if (phase == Playing) {
+                gst_element_set_state(p, GST_STATE_PAUSED);
+                gst_element_set_state(p, GST_STATE_PLAYING);
+            }
+            break;
+        default:
+            break;
+        }
+    }
+};
+
+GstPlayer::GstPlayer(const QString& audioSink, const QString& soundfont) {
+    initGStreamer();
+    const QByteArray description = audioSink.toUtf8();
+    // Tried once here, so that an output that cannot be made is said at start.
+    GError* error = nullptr;
+    GstElement* probe = gst_parse_bin_from_description(description.constData(), TRUE, &error);
+    if (!probe)
+        unavailable_ = QStringLiteral("No se puede preparar la salida de sonido «%1»: %2")
+                           .arg(audioSink, error ? fromUtf8(error->message) : QString());
+    else
+        gst_object_unref(gst_object_ref_sink(probe));
+    g_clear_error(&error);
+    makeSink_ = [description] {
+        return gst_parse_bin_from_description(description.constData(), TRUE, nullptr);
+    };
+    init(soundfont);
+}
+
+GstPlayer::GstPlayer(SinkFactory makeSink, const QString& soundfont) : makeSink_(std::move(makeSink)) {
+    initGStreamer();
+    init(soundfont);
+}
+
+void GstPlayer::init(const QString& soundfont) {
+    notifier_ = std::make_unique<PlayerNotifier>();
+    soundfont_ = QFile::encodeName(soundfont);
+    if (GstElementFactory* playbin = gst_element_factory_find("playbin"))
+        gst_object_unref(playbin);
+    else
+        unavailable_ = QStringLiteral(
+            "No se puede reproducir sonido: falta el reproductor de GStreamer (playbin), del "
+            "paquete gstreamer1.0-plugins-base.");
+}
+
+GstPlayer::~GstPlayer() {
+    retire(session_);
+    const auto deadline = std::chrono::steady_clock::now() + kTeardownWait;
+    for (const auto& weak : retired_) {
+        if (auto s = weak.lock()) {
+            std::unique_lock lock(s->mutex);
+            s->changed.wait_until(lock, deadline, [&] { return s->finished; });
+        }
+    }
+}
+
+std::shared_ptr<GstPlayer::Session> GstPlayer::session() {
+    if (session_ && session_->reusable())
+        return session_;
+    retire(session_);
+    auto s = std::make_shared<Session>();
+    s->id = ++sessions_;
+    s->makeSink = makeSink_;
+    s->soundfont = soundfont_;
+    s->target = notifier_.get();
+    s->player = this;
+    std::thread(&Session::run, s).detach();
+    session_ = s;
+    return s;
+}
+
+void GstPlayer::retire(const std::shared_ptr<Session>& s) {
+    if (!s)
+        return;
+    s->detach();
+    s->push(Session::Job::Quit);
+    std::erase_if(retired_, [](const auto& weak) { return weak.expired(); });
+    retired_.push_back(s);
+    if (s == session_)
+        session_.reset();
+}
+
+void GstPlayer::setFileName(const QString& path) {
+    fileName_ = path;
+    next_.clear();
+    duration_ = 0;
+    durationEstimated_ = false;
+    lastError_.clear();
+    workerOpen_ = ++opens_;
+    playRequested_ = prerolled_ = false;
+    state_ = path.isEmpty() ? Closed : Opening;
+    notifyState_ = true;
+    notifyLater();
+    if (path.isEmpty()) {
+        // Lets the pipeline go, and a MIDI synthesizer with it.
+        if (session_)
+            session_->push(Session::Job::Close);
+        return;
+    }
+    if (!unavailable_.isEmpty()) {
+        const quint64 open = opens_;
+        const QString message = QStringLiteral("No se puede abrir %1: %2").arg(quoted(path), unavailable_);
+        QMetaObject::invokeMethod(notifier_.get(), [this, open, message] {
+            if (open != opens_)
+                return;
+            lastError_ = message;
+            state_ = Closed;
+            notifyState_ = true;
+            emit notifier_->failed(open, message);
+            flushNotifications();
+        }, Qt::QueuedConnection);
+        return;
+    }
+    Session::Job job(Session::Job::Open);
+    job.open = opens_;
+    job.path = path;
+    job.volume = volume_;
+    session()->push(std::move(job));
+}
+
+double GstPlayer::CurrentPosition() const {
+    if ((state_ != Playing && state_ != Paused) || !session_)
+        return 0;
+    GstElement* p = session_->pipeline.load();
+    gint64 position = 0;
+    if (!p || !gst_element_query_position(p, GST_FORMAT_TIME, &position) || position < 0)
+        return 0;
+    return toSeconds(position);
+}
+
+void GstPlayer::setVolume(int volume) {
+    volume_ = std::clamp(volume, int(kMinVolume), int(kMaxVolume));
+    if (session_) {
+        Session::Job job(Session::Job::Volume);
+        job.volume = volume_;
+        session_->push(std::move(job));
+    }
+}
+
+double GstPlayer::appliedGain() const {
+    GstElement* p = session_ ? session_->pipeline.load() : nullptr;
+    if (!p)
+        return -1;
+    gdouble gain = 0;
+    g_object_get(p, "volume", &gain, nullptr);
+    return gain;
+}
+
+void GstPlayer::Play() {
+    if (state_ == Closed)
+        throw PlayerError(QStringLiteral("No hay ningún archivo abierto."));
+    if (state_ == Playing || !session_)
+        return;
+    // From paused it plays on; otherwise it sounds once the worker says it has started.
+    playRequested_ = true;
+    state_ = state_ == Paused ? Playing : Opening;
+    notifyState_ = true;
+    notifyLater();
+    session_->push(Session::Job::Play);
+}
+
+void GstPlayer::Pause() {
+    if (state_ == Paused) {
+        Play();
+        return;
+    }
+    if ((state_ != Playing && state_ != Opening) || !session_)
+        return;
+    playRequested_ = false;
+    state_ = Paused;
+    notifyState_ = true;
+    notifyLater();
+    session_->push(Session::Job::Pause);
+}
+
+void GstPlayer::Stop() {
+    if (state_ == Closed)
+        return;
+    next_.clear();
+    playRequested_ = false;
+    if (state_ != Stopped) {
+        state_ = Stopped;
+        notifyState_ = true;
+        notifyLater();
+    }
+    if (session_)
+        session_->push(Session::Job::Stop);
+}
+
+void GstPlayer::setNextFileName(const QString& path) {
+    next_ = path;
+    if (!session_)
+        return;
+    std::lock_guard lock(session_->nextMutex);
+    session_->next = path;
+}
+
+void GstPlayer::deliver(const Report& r) {
+    if (!session_ || r.session != session_->id || r.open != workerOpen_)
+        return; // about a file or a pipeline since replaced
+    QPointer<PlayerNotifier> notifier = notifier_.get();
+    std::shared_ptr<Session> decides; // told once the receivers have had their say
+    const auto setState = [&](int state) {
+        notifyState_ = notifyState_ || state != state_;
+        state_ = state;
+    };
+    const auto setDuration = [&](double seconds, bool estimated) {
+        if (seconds <= 0 && duration_ > 0)
+            return; // not known yet: keep what there is
+        notifyDuration_ = notifyDuration_ || seconds != duration_ || estimated != durationEstimated_;
+        duration_ = seconds;
+        durationEstimated_ = estimated;
+    };
+    switch (r.kind) {
+    case Report::Prerolled:
+        prerolled_ = true;
+        setDuration(r.duration, r.estimated);
+        if (state_ == Opening && !playRequested_)
+            setState(Stopped);
+        break;
+    case Report::Started:
+        decides = session_;
+        if (r.handedOver) {
+            if (state_ != Playing && state_ != Paused)
+                break; // stopped meanwhile
+            fileName_ = r.path;
+            next_.clear();
+            ++opens_;
+            setDuration(r.duration, r.estimated);
+            emit notifier->started(opens_, true);
+        } else {
+            if (state_ == Stopped || state_ == Closed)
+                break;
+            if (state_ == Opening)
+                setState(Playing);
+            if (r.duration > 0)
+                setDuration(r.duration, false);
+            emit notifier->started(opens_, false);
+        }
+        break;
+    case Report::Ended:
+        if (state_ == Playing || state_ == Paused)
+            setState(Stopped);
+        break;
+    case Report::Failed:
+        lastError_ = r.message;
+        setState(prerolled_ ? Stopped : Closed);
+        if (!prerolled_)
+            duration_ = 0;
+        emit notifier->failed(opens_, r.message);
+        break;
+    case Report::DurationChanged:
+        setDuration(r.duration, false);
+        break;
+    case Report::NoOutput:
+        if (!std::exchange(toldNoOutput_, true))
+            emit notifier->noAudioOutput(QStringLiteral(
+                "No se encontró ninguna salida de sonido (PulseAudio, PipeWire o ALSA): los "
+                "archivos se reproducen sin que se oiga nada."));
+        break;
+    }
+    if (decides) {
+        std::lock_guard lock(decides->nextMutex);
+        decides->decided = std::max(decides->decided, r.file);
+        decides->decision.notify_all();
+    }
+    if (notifier)
+        flushNotifications();
+}
+
+void GstPlayer::notifyLater() {
+    if (std::exchange(notifyPosted_, true))
+        return;
+    QMetaObject::invokeMethod(notifier_.get(), [this] { flushNotifications(); }, Qt::QueuedConnection);
+}
+
+void GstPlayer::flushNotifications() {
+    notifyPosted_ = false;
+    // Last, and without touching the player after: a receiver may delete it.
+    const bool duration = std::exchange(notifyDuration_, false);
+    const bool state = std::exchange(notifyState_, false);
+    QPointer<PlayerNotifier> notifier = notifier_.get();
+    if (duration)
+        emit notifier->durationChanged();
+    if (state && notifier)
+        emit notifier->stateChanged();
 }
 
 } // namespace melofon::playback

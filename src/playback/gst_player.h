@@ -2,52 +2,47 @@
 
 #include "playback/media_player.h"
 
-#include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
+#include <vector>
 
 // GStreamer stays out of every header: only gst_player.cpp sees it.
 struct _GstElement;
-struct _GstBus;
-struct _GstMessage;
 
 namespace melofon::playback {
 
-// Tells the window about changes in the player. Both signals are emitted from the event
-// loop, never from inside a member call, and the changes made before the loop runs make one
-// signal, even when the state is back where it was (a file that started and ended): read
-// the player when it arrives.
-class PlayerNotifier : public QObject {
-    Q_OBJECT
-signals:
-    // PlayState() changed: a file ended or failed, or a member changed it.
-    void stateChanged();
-    // Duration() changed, e.g. an estimate was replaced by the figure the decoder found.
-    void durationChanged();
-};
-
 // The media player on GStreamer's playbin, audio only.
+//
+// No member waits for the engine. Each pipeline is driven by a worker thread of its own (a
+// session): opening, prerolling, pausing, stopping and tearing down happen there, and what
+// the worker finds reaches this object through the event loop of the thread that made it.
+// A session that is still busy when the next file is opened (a file on a share that does
+// not answer, say) is left to finish on its own, and the file goes to a new session.
 //
 // A file that cannot be opened leaves the player Closed with FileName() still giving the
 // name written, so that Play then fails with "no file open" rather than playing the file
-// before. A file that ends or fails while playing becomes Stopped; the failure is kept in
-// lastError(). Stopped, Paused and Playing always have a file open; Pause on a stopped file
-// does nothing.
-//
-// Created and used on the thread that runs the Qt event loop: GStreamer's own threads only
-// post wake-ups to it, so what they report (a file's end, a failure, a better duration)
-// reaches the player when that loop next runs.
+// before. A file that fails while playing becomes Stopped; the reason is kept in lastError().
 class GstPlayer : public MediaPlayer {
 public:
+    // Makes the audio output of a new pipeline, for tests and benchmarks that look at the
+    // samples. Called on a worker thread.
+    using SinkFactory = std::function<_GstElement*()>;
+
     // `audioSink`: a gst-launch style description of the output, e.g. "autoaudiosink" or
     // "fakesink sync=false". `soundfont`: the General MIDI soundfont MIDI files are played
     // with; empty lets the synthesizer look for one in the usual places.
     explicit GstPlayer(const QString& audioSink = QStringLiteral("autoaudiosink"),
                        const QString& soundfont = QString());
+    explicit GstPlayer(SinkFactory makeSink, const QString& soundfont = QString());
     ~GstPlayer() override;
     GstPlayer(const GstPlayer&) = delete;
     GstPlayer& operator=(const GstPlayer&) = delete;
+
+    // Empty when the player can play; otherwise why it cannot (no playbin, an output that
+    // cannot be made), and every file then fails with that reason.
+    QString unavailable() const { return unavailable_; }
 
     QString FileName() const override { return fileName_; }
     void setFileName(const QString& path) override;
@@ -59,45 +54,54 @@ public:
     void Play() override;
     void Pause() override;
     void Stop() override;
+    void setNextFileName(const QString& path) override;
+    QString NextFileName() const override { return next_; }
+    quint64 Opens() const override { return opens_; }
+    PlayerNotifier* notifier() override { return notifier_.get(); }
 
-    PlayerNotifier* notifier() const { return notifier_.get(); }
     // Why the last file stopped before its end; empty when it did not.
     QString lastError() const { return lastError_; }
     // Duration() is still reckoned from the file's size, the decoder having given none yet.
     bool durationEstimated() const { return durationEstimated_; }
-    // The linear gain the pipeline applies, for tests of the volume scale.
+    // The linear gain the current pipeline applies, for tests of the volume scale; -1
+    // before any file was opened.
     double appliedGain() const;
 
+    struct Report; // what a session tells the player
+
 private:
-    struct Wake;
-    struct Failure;
+    struct Session;
 
-    void scheduleWake();
-    void wake();
-    void handleMessage(_GstMessage* message, Failure* waiting);
-    bool waitForState(int target, Failure& failure);
-    void reachedEnd();
-    void refreshDuration();
-    void setState(int state);
-    void resetPipeline(int target);
-    void requireFile() const;
-    QString describe(const Failure& failure, const QString& what) const;
+    void init(const QString& soundfont);
+    void deliver(const Report& report);
+    std::shared_ptr<Session> session();
+    void retire(const std::shared_ptr<Session>& session);
+    void notifyLater();
+    void flushNotifications();
 
-    _GstElement* pipeline_ = nullptr;
-    _GstBus* bus_ = nullptr;
-    Wake* wake_ = nullptr; // owned by the bus's sync handler
     std::unique_ptr<PlayerNotifier> notifier_;
-    bool notifyState_ = false;
-    bool notifyDuration_ = false;
-    bool pendingEos_ = false;
-    QString missingDecoder_; // caps of a stream no decoder could take, for the message
+    SinkFactory makeSink_;
+    QByteArray soundfont_;
+    QString unavailable_;
+    std::shared_ptr<Session> session_;
+    std::vector<std::weak_ptr<Session>> retired_;
+    quint64 sessions_ = 0;
 
     QString fileName_;
+    QString next_;
     int state_ = Closed;
     double duration_ = 0;
     bool durationEstimated_ = false;
     int volume_ = kMaxVolume;
     QString lastError_;
+    quint64 opens_ = 0;
+    quint64 workerOpen_ = 0; // the open the current session's reports belong to
+    bool playRequested_ = false;
+    bool prerolled_ = false;
+    bool toldNoOutput_ = false;
+    bool notifyPosted_ = false;
+    bool notifyState_ = false;
+    bool notifyDuration_ = false;
 };
 
 } // namespace melofon::playback

@@ -13,86 +13,27 @@ std::mt19937& generator() {
 
 bool idle(int state) { return state == 0 || state == 6; }
 
-// The walk's position within the file box: in list order it is the box's current row;
-// in random order a round, a shuffled list of the entries checked when it began.
-class BoxCursor {
-public:
-    explicit BoxCursor(store::ListBox& box) : box_(box) {}
-
-    struct Step {
-        bool start = false;   // the box's current row is to be started
-        bool advance = false; // then move on to the following row (list order)
-        bool boxDone = false; // nothing is left of this pass over the box
-    };
-
-    // Chooses the next entry and makes it the current row.
-    Step next(bool random) {
-        if (random != random_) {
-            random_ = random;
-            round_.clear();
-            // Back in list order, go on after the entry that random order started last.
-            if (!random && advance())
-                return {false, false, true};
-        }
-        return random ? nextRandom() : nextInOrder();
+template <class F, class T>
+auto safely(const F& f, T fallback) {
+    try {
+        return f();
+    } catch (...) {
+        return fallback;
     }
+}
 
-    // Moves to the following row; true when there is none.
-    bool advance() {
-        const int c = box_.ListIndex();
-        if (c >= box_.ListCount() - 1)
-            return true;
-        box_.setListIndex(c + 1);
-        return false;
-    }
+// The path in a file box row: everything after the first "- ".
+QString pathOf(const QString& row) {
+    const qsizetype p = row.indexOf(QLatin1Char('-'));
+    return p < 0 ? QString() : row.mid(p + 2);
+}
 
-    // Begins a new pass over the box: its first row, or a fresh round.
-    void restart() {
-        round_.clear();
-        box_.setListIndex(0);
-    }
-
-private:
-    Step nextInOrder() {
-        const int n = box_.ListCount();
-        if (n == 0)
-            return {false, false, true};
-        if (box_.ListIndex() < 0) // a refill leaves no current row
-            box_.setListIndex(0);
-        const int c = box_.ListIndex();
-        const bool last = c == n - 1;
-        return {box_.Selected(c), !last, last};
-    }
-
-    Step nextRandom() {
-        if (round_.empty() || generation_ != box_.Generation()) {
-            round_.clear();
-            for (int i = 0; i < box_.ListCount(); ++i)
-                if (box_.Selected(i))
-                    round_.push_back(i);
-            // Fisher-Yates: every order equally likely.
-            for (int i = int(round_.size()) - 1; i > 0; --i)
-                std::swap(round_[std::size_t(i)], round_[std::size_t(NumeroAlAzar(i + 1) - 1)]);
-            next_ = 0;
-            generation_ = box_.Generation();
-            if (round_.empty())
-                return {false, false, true};
-        }
-        const int entry = round_[next_++];
-        const bool done = next_ == round_.size();
-        if (done)
-            round_.clear();
-        // An entry unchecked or removed since the round began is passed over.
-        const bool start = entry < box_.ListCount() && box_.Selected(entry) && box_.setListIndex(entry);
-        return {start, false, done};
-    }
-
-    store::ListBox& box_;
-    bool random_ = false;
-    std::vector<int> round_;
-    std::size_t next_ = 0;
-    quint64 generation_ = 0;
-};
+int find(const store::ListBox& box, const QString& text) {
+    for (int i = 0; i < box.ListCount(); ++i)
+        if (box.List(i) == text)
+            return i;
+    return -1;
+}
 
 } // namespace
 
@@ -104,74 +45,326 @@ int NumeroAlAzar(int maximo) {
 
 void seedNumeroAlAzar(unsigned seed) { generator().seed(seed); }
 
-void runPlaylistWalk(WalkControls& w) {
-    w.detenido = false;
-    w.lstContenido.setListIndex(0);
-    const bool allPlaylists = w.todas();
-    BoxCursor cursor(w.lstContenido);
-    bool startedThisCycle = false;
-    bool nextPlaylistDue = false;
+PlaylistWalk::PlaylistWalk(WalkControls controls) : w_(std::move(controls)) {}
 
-    const auto safely = [](const auto& f, auto fallback) {
-        try {
-            return f();
-        } catch (...) {
-            return fallback;
-        }
-    };
-    // A new round over the same entries: if the last one started nothing that played,
-    // wait for something to change (a tick, a click) instead of spinning through it again.
-    const auto wrapped = [&] {
-        if (!startedThisCycle)
-            w.yield(true);
-        startedThisCycle = false;
-    };
+void PlaylistWalk::play() {
+    end();
+    w_.detenido = false;
+    running_ = true;
+    w_.lstContenido.setListIndex(0);
+    all_ = safely(w_.todas, false);
+    random_ = false;
+    round_.clear();
+    startedThisCycle_ = false;
+    list_ = listText();
+    boxGeneration_ = w_.lstContenido.Generation();
+    pump();
+}
 
-    for (;;) {
-        if (w.detenido)
-            return;
-        if (!idle(safely(w.playState, 0))) {
-            // The player tells when it changes state, and the timer ticks: no polling.
-            w.yield(true);
-            continue;
-        }
+void PlaylistWalk::stop() {
+    w_.detenido = true;
+    end();
+}
 
-        if (nextPlaylistDue) {
-            // Only now that the last file has ended, so the boxes show what plays.
-            nextPlaylistDue = false;
-            const int l = w.lstListas.ListIndex();
-            if (l < w.lstListas.ListCount() - 1) {
-                w.lstListas.setListIndex(l + 1); // refills the file box
-            } else {
-                w.lstListas.setListIndex(0);
-                wrapped();
-            }
-            cursor.restart();
-            continue;
-        }
-
-        const auto step = cursor.next(safely(w.aleatorio, false));
-        if (step.start)
-            startedThisCycle = safely(w.startCurrentEntry, false) || startedThisCycle;
-        if (step.advance)
-            cursor.advance(); // a skipped entry costs no wait: the next pass starts the next
-
-        if (step.boxDone) {
-            const bool continuous = safely(w.continuado, false);
-            if (!allPlaylists) {
-                if (!continuous)
-                    return;
-                cursor.restart();
-                wrapped();
-            } else {
-                const bool last = w.lstListas.ListIndex() >= w.lstListas.ListCount() - 1;
-                if (last && (!continuous || w.lstListas.ListCount() == 0))
-                    return;
-                nextPlaylistDue = true;
-            }
-        }
-        w.yield(false);
+void PlaylistWalk::end() {
+    running_ = pending_ = dozing_ = nextPlaylistDue_ = exhausted_ = false;
+    if (!queued_.isEmpty()) {
+        queued_.clear();
+        safely([&] { w_.queueNext(QString()); return true; }, false);
     }
+}
+
+void PlaylistWalk::started(quint64 open, bool handedOver) {
+    if (!running_)
+        return;
+    if (handedOver) {
+        const QString path = std::exchange(queued_, QString());
+        if (path.isEmpty())
+            return; // not one of the walk's
+        reconcile();
+        if (peek() == path) {
+            // What the walk would have started when the file before ended.
+            const Step step = next(safely(w_.aleatorio, false));
+            const int row = w_.lstContenido.ListIndex();
+            requested_ = {w_.lstContenido.List(row), row};
+            finish(step, true);
+        } else {
+            // The walk moved after the file was handed over; it plays all the same.
+            const int row = find(w_.lstContenido, requested_.text);
+            playing_ = pathOf(requested_.text) == path ? Entry{requested_.text, row} : Entry{};
+            startedThisCycle_ = true;
+        }
+    } else if (pending_) {
+        pending_ = false;
+        if (open == pendingOpen_) {
+            finish(pendingStep_, true);
+        } else {
+            // Another file took the player over first; the entry asked for is not resumed.
+            startedThisCycle_ = true;
+            playing_ = {};
+            finish(pendingStep_, false);
+        }
+    }
+    pump();
+}
+
+void PlaylistWalk::failed(quint64 open) {
+    if (pending_ && open == pendingOpen_) {
+        pending_ = false;
+        finish(pendingStep_, false);
+    }
+    pump();
+}
+
+void PlaylistWalk::playerChanged() {
+    // Stopped or closed with no word on the file asked for: it will not start.
+    if (pending_ && idle(safely(w_.playState, 0))) {
+        pending_ = false;
+        finish(pendingStep_, false);
+    }
+    pump();
+}
+
+void PlaylistWalk::userChanged() {
+    dozing_ = false;
+    pump();
+}
+
+void PlaylistWalk::pump() {
+    if (pumping_) {
+        again_ = true;
+        return;
+    }
+    pumping_ = true;
+    do {
+        again_ = false;
+        reconcile();
+        while (running_) {
+            if (w_.detenido) {
+                end();
+                break;
+            }
+            if (pending_ || dozing_ || !idle(safely(w_.playState, 0)))
+                break;
+
+            if (nextPlaylistDue_) {
+                // Only now that the last file has ended, so that the boxes show what plays.
+                nextPlaylistDue_ = false;
+                const int l = w_.lstListas.ListIndex();
+                const bool wrap = l >= w_.lstListas.ListCount() - 1;
+                w_.lstListas.setListIndex(wrap ? 0 : l + 1); // refills the file box
+                list_ = listText();
+                boxGeneration_ = w_.lstContenido.Generation();
+                restart();
+                if (wrap) {
+                    dozing_ = !startedThisCycle_;
+                    startedThisCycle_ = false;
+                }
+                continue;
+            }
+
+            const Step step = next(safely(w_.aleatorio, false));
+            if (!step.start) {
+                if (!finish(step, false))
+                    break;
+                continue;
+            }
+            const int row = w_.lstContenido.ListIndex();
+            requested_ = {w_.lstContenido.List(row), row};
+            pendingStep_ = step;
+            pending_ = true;
+            try {
+                pendingOpen_ = w_.startFile(store::SelPathDocumento(w_.lstContenido));
+            } catch (...) {
+                pending_ = false;
+                if (!finish(step, false))
+                    break;
+                continue;
+            }
+            break; // until the player says how it went
+        }
+    } while (again_);
+    updateNext();
+    pumping_ = false;
+}
+
+// The step after an entry was started or passed over; false when the walk is to wait for
+// something before its next pass, or has ended.
+bool PlaylistWalk::finish(const Step& step, bool startedIt) {
+    if (startedIt) {
+        startedThisCycle_ = true;
+        playing_ = requested_;
+    }
+    if (step.advance)
+        advance(); // a skipped entry costs no wait: the next pass starts the next
+    if (!step.boxDone)
+        return true;
+    const bool continuous = safely(w_.continuado, false);
+    if (!all_) {
+        if (!continuous) {
+            end();
+            return false;
+        }
+        restart();
+        // A new round over the same entries: if the last one started nothing that played,
+        // wait for something to change (a tick, a click) instead of trying again at once.
+        dozing_ = !startedThisCycle_;
+        startedThisCycle_ = false;
+        return !dozing_;
+    }
+    const int m = w_.lstListas.ListCount();
+    if (w_.lstListas.ListIndex() >= m - 1 && (!continuous || m == 0)) {
+        end();
+        return false;
+    }
+    nextPlaylistDue_ = true;
+    return true;
+}
+
+QString PlaylistWalk::listText() const {
+    const int l = w_.lstListas.ListIndex();
+    return l < 0 ? QString() : w_.lstListas.List(l);
+}
+
+// The file box was filled again. From the same playlist (a file removed, a playlist
+// deleted), the walk goes on after the entry that plays; from another one chosen by the
+// user, through the new entries.
+void PlaylistWalk::reconcile() {
+    if (!running_ || w_.lstContenido.Generation() == boxGeneration_)
+        return;
+    boxGeneration_ = w_.lstContenido.Generation();
+    const QString list = listText();
+    if (list.isEmpty() && !list_.isEmpty()) {
+        // Deleting a playlist leaves none selected: the one playing is chosen again.
+        const int l = find(w_.lstListas, list_);
+        if (l < 0) {
+            list_.clear();
+            return;
+        }
+        const bool wasPumping = std::exchange(pumping_, true);
+        w_.lstListas.setListIndex(l);
+        pumping_ = wasPumping;
+        boxGeneration_ = w_.lstContenido.Generation();
+        resumeAfterPlaying();
+    } else if (list == list_) {
+        resumeAfterPlaying();
+    } else {
+        list_ = list;
+    }
+}
+
+void PlaylistWalk::resumeAfterPlaying() {
+    // While a start is pending, its outcome will step on past the entry asked for.
+    const Entry& from = pending_ ? requested_ : playing_;
+    if (from.text.isEmpty() || nextPlaylistDue_)
+        return;
+    store::ListBox& box = w_.lstContenido;
+    const int n = box.ListCount();
+    const int r = find(box, from.text);
+    const int after = r >= 0 ? r + 1 : from.row; // the row that followed the one removed
+    const int target = pending_ ? after - 1 : after;
+    round_.clear();
+    exhausted_ = false;
+    if (target >= -1 && target < n)
+        box.setListIndex(target);
+    else if (!all_ && n > 0 && safely(w_.continuado, false))
+        restart();
+    else
+        exhausted_ = true;
+}
+
+// The file the walk would start next if the playing one ended now; empty where that
+// cannot be known in advance (a playlist to change, a new random round, nothing playing).
+QString PlaylistWalk::peek() const {
+    if (!running_ || pending_ || dozing_ || nextPlaylistDue_ || exhausted_ || w_.detenido)
+        return {};
+    const store::ListBox& box = w_.lstContenido;
+    if (box.Generation() != boxGeneration_ || idle(safely(w_.playState, 0)))
+        return {};
+    const bool random = safely(w_.aleatorio, false);
+    if (random != random_)
+        return {};
+    int row = box.ListIndex();
+    if (random) {
+        if (nextInRound_ >= round_.size() || roundGeneration_ != box.Generation())
+            return {};
+        row = round_[nextInRound_];
+    }
+    if (row < 0 || row >= box.ListCount() || !box.Selected(row))
+        return {};
+    return pathOf(box.List(row));
+}
+
+void PlaylistWalk::updateNext() {
+    const QString next = peek();
+    if (next == queued_)
+        return;
+    queued_ = next;
+    safely([&] { w_.queueNext(next); return true; }, false);
+}
+
+PlaylistWalk::Step PlaylistWalk::next(bool random) {
+    if (random != random_) {
+        random_ = random;
+        round_.clear();
+        // Back in list order, go on after the entry that random order started last.
+        if (!random && advance())
+            return {false, false, true};
+    }
+    return random ? nextRandom() : nextInOrder();
+}
+
+// Moves to the following row; true when there is none.
+bool PlaylistWalk::advance() {
+    store::ListBox& box = w_.lstContenido;
+    const int c = box.ListIndex();
+    if (c >= box.ListCount() - 1)
+        return true;
+    box.setListIndex(c + 1);
+    return false;
+}
+
+// Begins a new pass over the box: its first row, or a fresh round.
+void PlaylistWalk::restart() {
+    round_.clear();
+    exhausted_ = false;
+    w_.lstContenido.setListIndex(0);
+}
+
+PlaylistWalk::Step PlaylistWalk::nextInOrder() {
+    store::ListBox& box = w_.lstContenido;
+    const int n = box.ListCount();
+    if (n == 0 || std::exchange(exhausted_, false))
+        return {false, false, true};
+    if (box.ListIndex() < 0) // another playlist chosen: from its first entry
+        box.setListIndex(0);
+    const int c = box.ListIndex();
+    const bool last = c == n - 1;
+    return {box.Selected(c), !last, last};
+}
+
+PlaylistWalk::Step PlaylistWalk::nextRandom() {
+    store::ListBox& box = w_.lstContenido;
+    if (nextInRound_ >= round_.size() || roundGeneration_ != box.Generation()) {
+        round_.clear();
+        for (int i = 0; i < box.ListCount(); ++i)
+            if (box.Selected(i))
+                round_.push_back(i);
+        // Fisher-Yates: every order equally likely.
+        for (int i = int(round_.size()) - 1; i > 0; --i)
+            std::swap(round_[std::size_t(i)], round_[std::size_t(NumeroAlAzar(i + 1) - 1)]);
+        nextInRound_ = 0;
+        roundGeneration_ = box.Generation();
+        if (round_.empty())
+            return {false, false, true};
+    }
+    const int entry = round_[nextInRound_++];
+    const bool done = nextInRound_ == round_.size();
+    if (done)
+        round_.clear();
+    // An entry unchecked or removed since the round began is passed over.
+    const bool start = entry < box.ListCount() && box.Selected(entry) && box.setListIndex(entry);
+    return {start, false, done};
 }
 
 } // namespace melofon::playback

@@ -20,17 +20,92 @@ struct WalkControls {
     std::function<bool()> todas;      // read once, when the walk starts
     std::function<bool()> aleatorio;  // read at each use
     std::function<bool()> continuado; // read at each use
-    bool& detenido;                   // set by Stop; the walk ends at its next pass
+    bool& detenido;                   // set by Stop; the walk ends at once
     std::function<int()> playState;   // the player's state: 0 or 6 idle, else busy
-    // Starts the file box's current entry; false when nothing could be played.
-    std::function<bool()> startCurrentEntry;
-    // Lets pending window events run; with `wait`, blocks until the next one arrives.
-    std::function<void(bool wait)> yield;
+    // Asks the player to open and play `path`; returns the player's number for that open.
+    // How it went comes back through PlaylistWalk::started or failed. Throwing counts as
+    // failed.
+    std::function<quint64(const QString& path)> startFile;
+    // The file the player is to go on with, without a gap, when the playing one ends;
+    // empty for none.
+    std::function<void(const QString& path)> queueNext;
 };
 
-// The play command's walk: hands the checked entries to the player one after the other,
-// each when the previous has ended, and returns when the walk ends (the file last started
-// plays on). Every failure inside is ignored.
-void runPlaylistWalk(WalkControls& controls);
+// The play command's walk, driven by events: it hands the checked entries to the player
+// one after the other, each when the previous has ended. Nothing in it waits: each event
+// does what it can at once and returns. Every failure inside is passed over.
+class PlaylistWalk {
+public:
+    explicit PlaylistWalk(WalkControls controls);
+
+    // The play command: a walk from the file box's first entry, replacing any walk running.
+    void play();
+    // The stop command's part: sets Detenido and ends the walk.
+    void stop();
+    bool running() const { return running_; }
+
+    // The player's news. `open` is the player's number of the file that started or failed.
+    void started(quint64 open, bool handedOver);
+    void failed(quint64 open);
+    // The player's state changed: a file may have ended, so the walk may go on.
+    void playerChanged();
+    // The user did something (a click, a check mark, a box refilled, an option), or Timer1
+    // ticked: a round that found nothing to play tries again only then.
+    void userChanged();
+
+    // The file box row of the walk's entry that plays, or empty.
+    QString playingEntry() const { return playing_.text; }
+
+private:
+    struct Step {
+        bool start = false;   // the box's current row is to be started
+        bool advance = false; // then move on to the following row (list order)
+        bool boxDone = false; // nothing is left of this pass over the box
+    };
+    struct Entry {
+        QString text;
+        int row = -1;
+    };
+
+    void pump();
+    bool finish(const Step& step, bool startedIt);
+    void end();
+    void reconcile();
+    void resumeAfterPlaying();
+    void updateNext();
+    QString peek() const;
+    QString listText() const;
+
+    // The walk's position within the file box: in list order it is the box's current row;
+    // in random order a round, a shuffled list of the entries checked when it began.
+    Step next(bool random);
+    bool advance();
+    void restart();
+    Step nextInOrder();
+    Step nextRandom();
+
+    WalkControls w_;
+    bool running_ = false;
+    bool all_ = false;
+    bool pumping_ = false;
+    bool again_ = false;       // an event arrived while pumping
+    bool dozing_ = false;      // a round started nothing: wait for the user or a tick
+    bool pending_ = false;     // a start was asked for, its outcome not known yet
+    quint64 pendingOpen_ = 0;
+    Step pendingStep_;
+    Entry requested_;
+    Entry playing_;
+    QString queued_;           // handed to the player to follow without a gap
+    bool startedThisCycle_ = false;
+    bool nextPlaylistDue_ = false;
+    bool exhausted_ = false;   // the rows after the playing entry were removed
+    QString list_;             // the playlist box row the file box was filled from
+    quint64 boxGeneration_ = 0;
+
+    bool random_ = false;
+    std::vector<int> round_;
+    std::size_t nextInRound_ = 0;
+    quint64 roundGeneration_ = 0;
+};
 
 } // namespace melofon::playback

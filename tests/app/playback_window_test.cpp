@@ -1,12 +1,15 @@
 #include "app/frm_principal.h"
+#include "playback/gst_player.h"
 #include "support/fake_player.h"
 #include "support/scripted_dialogs.h"
 #include "support/store_rows.h"
 #include "support/temp_dir.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
@@ -14,41 +17,86 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using melofon::app::frmPrincipal;
 using melofon::playback::MediaPlayer;
 using melofon::test::FakePlayer;
 
 namespace {
 
-class PlaybackWindowTest : public ::testing::Test {
-protected:
-    PlaybackWindowTest() {
-        window.start();
+// Runs the event loop until `done`, or fails after a while.
+void runUntil(const std::function<bool()>& done, int milliseconds = 5000) {
+    QTimer limit, look;
+    bool late = false;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, [&] { late = true; });
+    limit.start(milliseconds);
+    look.start(1);
+    while (!done() && !late)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    EXPECT_TRUE(done()) << "the awaited did not happen";
+}
+
+// An input box that stays open, running its own event loop as a modal dialog does, while
+// the test's `whileOpen` has not been satisfied.
+class ModalInputBoxes : public melofon::editing::InputBoxes {
+public:
+    QString InputBox(const QString&, const QString&, const QString&) override {
+        runUntil(whileOpen, 20000);
+        return {};
     }
-    QString elapsed() const { return w().lblMinTranscurridos->text() + QLatin1Char(':') + w().lblSegTranscurridos->text(); }
-    QString duration() const { return w().lblMinDuracion->text() + QLatin1Char(':') + w().lblSegDuracion->text(); }
-    const frmPrincipal& w() const { return window; }
-    // Playlist 1 with /musica/1.mp3, 2.mp3 and 3.mp3, selected in the window.
-    void showPlaylistOfThree() {
+    std::function<bool()> whileOpen = [] { return true; };
+};
+
+template <class Player>
+class WindowWith : public ::testing::Test {
+protected:
+    explicit WindowWith(Player& p) : playerRef(p) {}
+    void SetUp() override { window.start(); }
+    QString elapsed() const { return window.lblMinTranscurridos->text() + QLatin1Char(':') + window.lblSegTranscurridos->text(); }
+    QString duration() const { return window.lblMinDuracion->text() + QLatin1Char(':') + window.lblSegDuracion->text(); }
+    // Playlist 1 with the given files, selected in the window.
+    void showPlaylist(const QStringList& files) {
         melofon::test::addPlaylist(store, 1, QStringLiteral("a"));
-        for (int i = 1; i <= 3; ++i)
-            melofon::test::addFile(store, 1, i, QStringLiteral("/musica/%1.mp3").arg(i));
+        for (int i = 0; i < files.size(); ++i)
+            melofon::test::addFile(store, 1, i + 1, files[i]);
         for (auto* source : {&store.dtcListas(), &store.dtcDocumentos(), &store.dtcLisDoc()})
             source->Refresh();
         window.LlenarListas();
         ASSERT_TRUE(window.lstListas->setListIndex(0));
     }
-    void startFile(const QString& path, double seconds) {
-        player.durations[path] = seconds;
-        window.ComenzarArchivo(path);
-    }
 
+    Player& playerRef;
     melofon::test::TempDir dir;
     melofon::store::PlaylistStore store{dir.path()};
     melofon::test::ScriptedDialogs scripted;
+    ModalInputBoxes modal;
     melofon::test::ScriptedMessageBoxes& messages = scripted.messages;
+    frmPrincipal window{store, playerRef, {scripted.messages, modal, scripted.files}, dir.path(), [] {}};
+};
+
+struct FakePlayerHolder {
     FakePlayer player;
-    frmPrincipal window{store, player, scripted.dialogs(), dir.path(), [] {}};
+};
+
+class PlaybackWindowTest : public FakePlayerHolder, public WindowWith<FakePlayer> {
+protected:
+    PlaybackWindowTest() : WindowWith<FakePlayer>(player) {}
+    void showPlaylistOfThree() {
+        showPlaylist({QStringLiteral("/musica/1.mp3"), QStringLiteral("/musica/2.mp3"), QStringLiteral("/musica/3.mp3")});
+    }
+    void startFile(const QString& path, double seconds) {
+        player.durations[path] = seconds;
+        const quint64 open = window.ComenzarArchivo(path);
+        runUntil([&] { return player.state != MediaPlayer::Opening || player.Opens() != open; });
+    }
+    // Files end as time goes by, 30 s every millisecond.
+    void runTheClock(QTimer& clock, double step = 30) {
+        clock.setInterval(1);
+        QObject::connect(&clock, &QTimer::timeout, [this, step] { player.advance(step); });
+        clock.start();
+    }
 };
 
 } // namespace
@@ -82,10 +130,14 @@ TEST_F(PlaybackWindowTest, StartingAFileShowsItsNameDurationAndResetsTheDisplay)
         EXPECT_EQ(window.hsVolumen->value(), -1200);
         EXPECT_EQ(player.state, MediaPlayer::Playing);
     }
-    // A file the player refuses is passed over without a message.
+    // A file the player refuses is passed over without a message, and shows nothing.
     player.broken.insert(QStringLiteral("/no/está.mp3"));
-    EXPECT_FALSE(window.ComenzarArchivo(QStringLiteral("/no/está.mp3")));
+    window.lblSegTranscurridos->setText(QStringLiteral("42"));
+    startFile(QStringLiteral("/no/está.mp3"), 10);
     EXPECT_TRUE(messages.calls.empty());
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Melofon - /a/tres horas.mp3"));
+    EXPECT_EQ(duration(), QStringLiteral("180:01"));
+    EXPECT_EQ(window.lblSegTranscurridos->text(), QStringLiteral("42"));
 }
 
 TEST_F(PlaybackWindowTest, TicksShowThePlayersOwnPositionAndStandStillWhilePaused) {
@@ -116,6 +168,11 @@ TEST_F(PlaybackWindowTest, TicksShowThePlayersOwnPositionAndStandStillWhilePause
     window.Timer1_Timer();
     EXPECT_EQ(window.hsTiempo->value(), 100);
     EXPECT_DOUBLE_EQ(player.position, 184.9);
+
+    // A corrected duration reaches the labels.
+    player.duration = 200;
+    emit player.notifier()->durationChanged();
+    EXPECT_EQ(duration(), QStringLiteral("03:20"));
 }
 
 TEST_F(PlaybackWindowTest, VolumeBarSetsThePlayer) {
@@ -125,35 +182,57 @@ TEST_F(PlaybackWindowTest, VolumeBarSetsThePlayer) {
     EXPECT_EQ(player.volume, -10000);
 }
 
-TEST_F(PlaybackWindowTest, PlayWalksTheFileBoxThroughTheEventLoopAndStopEndsIt) {
+TEST_F(PlaybackWindowTest, PlayReturnsAtOnceTheWalkFollowsThePlayerAndStopEndsIt) {
     showPlaylistOfThree();
-
-    // Files end as time goes by; the walk wakes up for each end.
-    QTimer clock;
-    clock.setInterval(1);
-    int ticks = 0;
-    QObject::connect(&clock, &QTimer::timeout, [&] {
-        player.advance(30);
-        if (++ticks > 5000)
-            window.cmdStop->click(); // never hang the suite
-    });
-    clock.start();
+    const QStringList three = {QStringLiteral("/musica/1.mp3"), QStringLiteral("/musica/2.mp3"), QStringLiteral("/musica/3.mp3")};
     window.chkContinuado->setChecked(false);
     window.cmdPlay->click();
-    EXPECT_EQ(player.started, (QStringList{QStringLiteral("/musica/1.mp3"), QStringLiteral("/musica/2.mp3"),
-                                           QStringLiteral("/musica/3.mp3")}));
+    EXPECT_TRUE(player.started.isEmpty()) << "nothing plays before the event loop runs";
+    QTimer clock;
+    runTheClock(clock);
+    runUntil([&] { return player.started.size() == 3 && player.state == MediaPlayer::Stopped; });
+    EXPECT_EQ(player.started, three);
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Melofon - 3.mp3"));
 
+    // While a file plays its row is bold; the current row is the next entry.
+    clock.stop();
     player.started.clear();
     window.chkContinuado->setChecked(true);
-    QObject::connect(&clock, &QTimer::timeout, [&] {
-        if (player.started.size() == 5)
-            window.cmdStop->click();
-    });
     window.cmdPlay->click();
-    EXPECT_EQ(player.started.size(), 5);
+    runUntil([&] { return player.state == MediaPlayer::Playing; });
+    EXPECT_EQ(window.lstContenido->boldRow(), 0);
+    EXPECT_TRUE(window.lstContenido->item(0)->font().bold());
+    EXPECT_EQ(window.lstContenido->ListIndex(), 1);
+    EXPECT_EQ(player.next, QStringLiteral("/musica/2.mp3")) << "the next file is known in advance";
+
+    // Play during the walk starts it again from the first entry, without nesting.
+    player.advance(60);
+    window.cmdPlay->click();
+    clock.start();
+    runUntil([&] { return player.started.size() >= 5; });
+    EXPECT_EQ(player.started.mid(0, 5), (QStringList{three[0], three[1], three[0], three[1], three[2]}));
+
+    window.cmdStop->click();
     EXPECT_TRUE(window.Detenido);
     EXPECT_EQ(player.state, MediaPlayer::Stopped);
+    const qsizetype played = player.started.size();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(player.started.size(), played) << "nothing starts after Stop";
+    EXPECT_EQ(window.lstContenido->boldRow(), -1);
+    EXPECT_TRUE(messages.calls.empty());
+}
+
+TEST_F(PlaybackWindowTest, AModalDialogDuringAWalkDoesNotStopTheMusic) {
+    showPlaylistOfThree();
+    window.chkContinuado->setChecked(false);
+    QTimer clock;
+    runTheClock(clock);
+    window.cmdPlay->click();
+    runUntil([&] { return player.started.size() == 1; });
+    // "Nueva" opens its name box; the other two files start while it is open.
+    modal.whileOpen = [&] { return player.started.size() == 3; };
+    window.cmdNuevaLis->click();
+    EXPECT_EQ(player.started.size(), 3);
 }
 
 TEST_F(PlaybackWindowTest, SingleFileStripBrowsesPlaysAndControlsItsOwnFile) {
@@ -177,8 +256,12 @@ TEST_F(PlaybackWindowTest, SingleFileStripBrowsesPlaysAndControlsItsOwnFile) {
     window.cmdExaminar->click(); // cancelled
     EXPECT_EQ(window.txtArchivo->text(), QStringLiteral("/home/ana/Discos/Tema uno.MP3"));
 
+    const auto playStrip = [&] {
+        window.cmdPlayArchivo->click();
+        runUntil([&] { return player.state != MediaPlayer::Opening; });
+    };
     player.durations[window.txtArchivo->text()] = 185.4;
-    window.cmdPlayArchivo->click();
+    playStrip();
     EXPECT_EQ(player.started.last(), QStringLiteral("/home/ana/Discos/Tema uno.MP3"));
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Melofon - ana/Discos/Tema uno.MP3"));
     EXPECT_EQ(duration(), QStringLiteral("03:05"));
@@ -196,22 +279,17 @@ TEST_F(PlaybackWindowTest, SingleFileStripBrowsesPlaysAndControlsItsOwnFile) {
     EXPECT_FALSE(window.cmdPauseArchivo->isEnabled());
     EXPECT_FALSE(window.cmdStopArchivo->isEnabled());
 
-    // The file ends on its own: the next tick disables the buttons.
-    window.cmdPlayArchivo->click();
+    // The file ends on its own: the buttons go with it.
+    playStrip();
     player.advance(200);
-    window.Timer1_Timer();
+    QCoreApplication::processEvents();
     EXPECT_FALSE(window.cmdStopArchivo->isEnabled());
-
-    // A walk's file takes the player from the strip.
-    window.cmdPlayArchivo->click();
-    window.ComenzarArchivo(QStringLiteral("/musica/otro.mp3"));
-    EXPECT_FALSE(window.cmdPauseArchivo->isEnabled());
 
     // A file the player refuses: a message naming it, nothing else changes.
     player.broken.insert(QStringLiteral("/no/existe.wav"));
     window.txtArchivo->setText(QStringLiteral("/no/existe.wav"));
     const QString caption = window.windowTitle();
-    window.cmdPlayArchivo->click();
+    playStrip();
     ASSERT_FALSE(messages.calls.empty());
     EXPECT_TRUE(messages.calls.back().prompt.contains(QStringLiteral("/no/existe.wav")));
     EXPECT_EQ(messages.calls.back().title, QStringLiteral("Melofon"));
@@ -223,19 +301,64 @@ TEST_F(PlaybackWindowTest, AFilePlayedFromTheStripDuringAWalkReplacesItsFileThen
     showPlaylistOfThree();
     window.chkContinuado->setChecked(false);
     window.txtArchivo->setText(QStringLiteral("/otra/suelta.wav"));
-
     QTimer clock;
     clock.setInterval(1);
-    int ticks = 0;
     QObject::connect(&clock, &QTimer::timeout, [&] {
         if (player.started.size() == 1 && player.position > 10)
             window.cmdPlayArchivo->click(); // while the walk's first file plays
         player.advance(15);
-        if (++ticks > 5000)
-            window.cmdStop->click();
     });
     clock.start();
     window.cmdPlay->click();
+    runUntil([&] { return player.started.size() == 4 && player.state == MediaPlayer::Stopped; });
     EXPECT_EQ(player.started, (QStringList{QStringLiteral("/musica/1.mp3"), QStringLiteral("/otra/suelta.wav"),
                                            QStringLiteral("/musica/2.mp3"), QStringLiteral("/musica/3.mp3")}));
+}
+
+namespace {
+
+struct GstPlayerHolder {
+    melofon::playback::GstPlayer player{QStringLiteral("fakesink sync=false")};
+};
+
+class RealPlayerWindowTest : public GstPlayerHolder, public WindowWith<melofon::playback::GstPlayer> {
+protected:
+    RealPlayerWindowTest() : WindowWith<melofon::playback::GstPlayer>(player) {}
+};
+
+} // namespace
+
+TEST_F(RealPlayerWindowTest, NothingPlayableNeitherSpinsNorOutlivesStop) {
+    // Stop and pause with nothing open say nothing.
+    window.cmdStop->click();
+    window.cmdPause->click();
+    EXPECT_TRUE(messages.calls.empty());
+
+    // A playlist of files that are not there, as tables carried over from another machine.
+    QStringList missing;
+    for (int i = 0; i < 100; ++i)
+        missing << QStringLiteral("C:\\Musica\\%1.mp3").arg(i);
+    showPlaylist(missing);
+    ASSERT_TRUE(window.chkContinuado->isChecked());
+    window.Timer1->stop(); // no tick: nothing may start a second round
+    window.cmdPlay->click();
+    runUntil([&] { return player.Opens() >= 100; });
+    QTimer settle;
+    settle.setSingleShot(true);
+    settle.start(300);
+    runUntil([&] { return !settle.isActive(); });
+    EXPECT_EQ(player.Opens(), 100u) << "one round, then it waits";
+    window.Timer1_Timer();
+    window.walk().userChanged(); // as a tick does
+    runUntil([&] { return player.Opens() >= 200; });
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Melofon")) << "nothing was shown for a file that did not start";
+
+    window.cmdStop->click();
+    EXPECT_TRUE(window.Detenido);
+    EXPECT_FALSE(window.walk().running());
+    const quint64 opens = player.Opens();
+    window.walk().userChanged();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(player.Opens(), opens);
+    EXPECT_TRUE(messages.calls.empty());
 }

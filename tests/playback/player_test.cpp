@@ -1,89 +1,35 @@
 #include "playback/gst_player.h"
+#include "support/sound_files.h"
 #include "support/temp_dir.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QThread>
 #include <QTimer>
-#include <QtEndian>
 
+#include <gst/gst.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 
 using melofon::playback::GstPlayer;
 using melofon::playback::MediaPlayer;
 using melofon::playback::PlayerError;
+using melofon::playback::PlayerNotifier;
 using melofon::test::TempDir;
 
 namespace {
 
 const QString kFastSink = QStringLiteral("fakesink sync=false");
 const QString kRealTimeSink = QStringLiteral("fakesink sync=true");
-
-// 44.1 kHz stereo 16-bit samples that differ all along, so that a lost, doubled or altered
-// stretch shows.
-QByteArray pcm(double seconds) {
-    const int frames = int(std::lround(seconds * 44100));
-    QByteArray data(frames * 4, Qt::Uninitialized);
-    quint32 x = 12345;
-    for (int i = 0; i < frames * 2; ++i) {
-        x = x * 1103515245u + 12345u;
-        qToLittleEndian<qint16>(qint16((x >> 16) & 0x3FFF) - 0x2000, data.data() + 2 * i);
-    }
-    return data;
-}
-
-QByteArray wav(const QByteArray& samples) {
-    QByteArray h(44, '\0');
-    auto put32 = [&](int at, quint32 v) { qToLittleEndian<quint32>(v, h.data() + at); };
-    auto put16 = [&](int at, quint16 v) { qToLittleEndian<quint16>(v, h.data() + at); };
-    h.replace(0, 4, "RIFF");
-    put32(4, quint32(36 + samples.size()));
-    h.replace(8, 8, "WAVEfmt ");
-    put32(16, 16);
-    put16(20, 1); // PCM
-    put16(22, 2);
-    put32(24, 44100);
-    put32(28, 44100 * 4);
-    put16(32, 4);
-    put16(34, 16);
-    h.replace(36, 4, "data");
-    put32(40, quint32(samples.size()));
-    return h + samples;
-}
-
-// The sample data of a WAV file, wherever its header puts it.
-QByteArray wavData(const QByteArray& file) {
-    for (qsizetype at = 12; at + 8 <= file.size();) {
-        const quint32 size = qFromLittleEndian<quint32>(file.constData() + at + 4);
-        if (file.mid(at, 4) == "data")
-            return file.mid(at + 8, size);
-        at += 8 + size + (size & 1);
-    }
-    return {};
-}
-
-// Format 0, 480 ticks a quarter at 120 a minute: four eighth notes, one second.
-QByteArray midi() {
-    QByteArray track;
-    track += QByteArray::fromHex("00ff510307a120"); // tempo 500000 µs a quarter
-    track += QByteArray::fromHex("00c000");         // piano
-    for (const char note : {60, 64, 67, 72}) {
-        track += QByteArray::fromHex("0090") + note + char(100);
-        track += QByteArray::fromHex("8170") + char(0x80) + note + char(64); // 240 ticks later
-    }
-    track += QByteArray::fromHex("00ff2f00");
-    QByteArray length(4, '\0');
-    qToBigEndian<quint32>(quint32(track.size()), length.data());
-    return QByteArray::fromHex("4d546864000000060000000101e0") + "MTrk" + length + track;
-}
 
 // Sound files every test may use, made once per process in a scratch directory.
 class Files {
@@ -92,30 +38,30 @@ public:
         static Files files;
         return files;
     }
-    QString wav1s() { return make(QStringLiteral("uno.wav"), [&](const QString& name) {
-        dir_.write(name, wav(pcm(1.0)));
-    }); }
-    QString wav2s() { return make(QStringLiteral("dos.wav"), [&](const QString& name) {
-        dir_.write(name, wav(pcm(2.0)));
-    }); }
-    QString wavShort() { return make(QStringLiteral("corto.wav"), [&](const QString& name) {
-        dir_.write(name, wav(pcm(0.05)));
-    }); }
-    QString midi1s() { return make(QStringLiteral("notas.mid"), [&](const QString& name) {
-        dir_.write(name, midi());
-    }); }
+    QString wav1s() { return make(QStringLiteral("uno.wav"), [&](const QString& f) { write(f, 1.0); }); }
+    QString wav2s() { return make(QStringLiteral("dos.wav"), [&](const QString& f) { write(f, 2.0); }); }
+    QString wavShort() { return make(QStringLiteral("corto.wav"), [&](const QString& f) { write(f, 0.05); }); }
+    QString midi1s() {
+        return make(QStringLiteral("notas.mid"), [&](const QString& f) { dir_.write(f, melofon::test::midi()); });
+    }
     // Two seconds of a tone at 128 kbit/s.
-    QString cbrMp3() { return make(QStringLiteral("cbr.mp3"), [&](const QString& name) {
-        launch(name, tone(20) + QStringLiteral("lamemp3enc target=bitrate bitrate=128 cbr=true"));
-    }); }
+    QString cbrMp3() {
+        return make(QStringLiteral("cbr.mp3"), [&](const QString& f) {
+            launch(f, tone(20) + QStringLiteral("lamemp3enc target=bitrate bitrate=128 cbr=true"));
+        });
+    }
     // Four seconds, variable bit rate, written straight out: no Xing header.
-    QString vbrMp3() { return make(QStringLiteral("vbr.mp3"), [&](const QString& name) {
-        launch(name, tone(40) + QStringLiteral("lamemp3enc target=quality quality=2"));
-    }); }
+    QString vbrMp3() {
+        return make(QStringLiteral("vbr.mp3"), [&](const QString& f) {
+            launch(f, tone(40) + QStringLiteral("lamemp3enc target=quality quality=2"));
+        });
+    }
     // A picture, under a sound file's name.
-    QString image() { return make(QStringLiteral("imagen.mp3"), [&](const QString& name) {
-        launch(name, QStringLiteral("videotestsrc num-buffers=1 ! pngenc"));
-    }); }
+    QString image() {
+        return make(QStringLiteral("imagen.mp3"), [&](const QString& f) {
+            launch(f, QStringLiteral("videotestsrc num-buffers=1 ! pngenc"));
+        });
+    }
 
 private:
     QString make(const QString& name, const std::function<void(const QString&)>& write) {
@@ -124,29 +70,25 @@ private:
             write(name);
         return path;
     }
+    void write(const QString& name, double seconds) { dir_.write(name, melofon::test::wav(melofon::test::pcm(seconds))); }
     static QString tone(int tenths) {
         return QStringLiteral("audiotestsrc wave=sine num-buffers=%1 samplesperbuffer=4410 ! "
                               "audio/x-raw,rate=44100,channels=2 ! ")
             .arg(tenths);
     }
-    void launch(const QString& name, const QString& pipeline) {
-        melofon::test::runProgram(QStringLiteral("gst-launch-1.0"),
-                                  QStringList{QStringLiteral("-q")} +
-                                      QProcess::splitCommand(pipeline) +
-                                      QStringList{QStringLiteral("!"), QStringLiteral("filesink"),
-                                                  QStringLiteral("location=") + dir_.file(name)});
-    }
+    void launch(const QString& name, const QString& pipeline) { melofon::test::gstLaunch(pipeline, dir_.file(name)); }
     TempDir dir_;
 };
 
-// Runs the event loop, blocked between events, until `done` or the time limit; only the
-// player's own wake-up can end the wait early, nothing else in a test posts events.
+// Runs the event loop until `done` or the time limit, looking again every few milliseconds
+// for what changes without an event (a pipeline's volume).
 bool waitUntil(const std::function<bool()>& done, int milliseconds = 5000) {
     bool late = false;
-    QTimer limit;
+    QTimer limit, look;
     limit.setSingleShot(true);
     QObject::connect(&limit, &QTimer::timeout, [&] { late = true; });
     limit.start(milliseconds);
+    look.start(5);
     while (!done() && !late)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     return done();
@@ -157,13 +99,39 @@ void runEvents(int milliseconds) {
     waitUntil([] { return false; }, milliseconds);
 }
 
-QString refusal(GstPlayer& player, const QString& path) {
-    try {
-        player.setFileName(path);
-    } catch (const PlayerError& e) {
-        return e.message();
+// What the player said about the files it was given.
+struct Heard {
+    explicit Heard(MediaPlayer& player) {
+        QObject::connect(player.notifier(), &PlayerNotifier::started, &context, [this](quint64 open, bool handedOver) {
+            started.push_back(open);
+            handovers += handedOver;
+        });
+        QObject::connect(player.notifier(), &PlayerNotifier::failed, &context,
+                         [this](quint64 open, const QString& message) { failures[open] = message; });
     }
-    return {};
+    QObject context; // the connections end with it
+    std::vector<quint64> started;
+    int handovers = 0;
+    std::map<quint64, QString> failures;
+};
+
+// Opens and plays `path`, until it sounds or fails: the failure's message, or empty.
+QString play(GstPlayer& player, const QString& path) {
+    Heard heard(player);
+    player.setFileName(path);
+    const quint64 open = player.Opens();
+    player.Play();
+    const bool told = waitUntil([&] {
+        return heard.failures.count(open) || std::find(heard.started.begin(), heard.started.end(), open) != heard.started.end();
+    });
+    EXPECT_TRUE(told) << "no word on " << path.toStdString();
+    return heard.failures.count(open) ? heard.failures[open] : QString();
+}
+
+void playToTheEnd(GstPlayer& player, const QString& path) {
+    const QString failure = play(player, path);
+    ASSERT_TRUE(failure.isEmpty()) << failure.toStdString();
+    ASSERT_TRUE(waitUntil([&] { return player.PlayState() == MediaPlayer::Stopped; })) << "no end";
 }
 
 struct Format {
@@ -177,26 +145,22 @@ class EachFormat : public ::testing::TestWithParam<Format> {};
 
 } // namespace
 
-TEST_P(EachFormat, DurationIsKnownAtPlayAndTheEndStopsByItself) {
+TEST_P(EachFormat, DurationIsKnownAtTheStartAndTheEndStopsByItself) {
     const Format f = GetParam();
     const QString path = (Files::get().*f.file)();
     GstPlayer player(kFastSink);
     int signalled = 0, stateAtSignal = -1;
-    QObject::connect(player.notifier(), &melofon::playback::PlayerNotifier::stateChanged, [&] {
+    QObject::connect(player.notifier(), &PlayerNotifier::stateChanged, [&] {
         ++signalled;
         stateAtSignal = player.PlayState();
     });
-    player.setFileName(path);
-    EXPECT_EQ(player.PlayState(), MediaPlayer::Stopped);
-    EXPECT_EQ(player.FileName(), path);
-
     for (int round = 0; round < 2; ++round) { // the second from the start again
-        player.Play();
-        EXPECT_EQ(player.PlayState(), MediaPlayer::Playing);
+        ASSERT_EQ(play(player, path), QString());
+        EXPECT_EQ(player.FileName(), path);
         EXPECT_NEAR(player.Duration(), f.seconds, 0.1);
         signalled = 0;
         ASSERT_TRUE(waitUntil([&] { return player.PlayState() == MediaPlayer::Stopped; }))
-            << "round " << round << ": no wake-up at the end";
+            << "round " << round << ": no word of the end";
         EXPECT_EQ(player.CurrentPosition(), 0);
         EXPECT_NEAR(player.Duration(), f.seconds, 0.1);
         EXPECT_TRUE(player.lastError().isEmpty()) << player.lastError().toStdString();
@@ -222,12 +186,8 @@ TEST(PlayerTest, VbrMp3WithoutHeaderGetsAnEstimateThenTheDecodersFigure) {
 
     GstPlayer player(kFastSink);
     int durationSignals = 0;
-    QObject::connect(player.notifier(), &melofon::playback::PlayerNotifier::durationChanged,
-                     [&] { ++durationSignals; });
-    player.setFileName(path);
-    EXPECT_TRUE(player.durationEstimated());
-    EXPECT_NEAR(player.Duration(), 4.0, 0.2);
-    player.Play();
+    QObject::connect(player.notifier(), &PlayerNotifier::durationChanged, [&] { ++durationSignals; });
+    ASSERT_EQ(play(player, path), QString());
     EXPECT_NEAR(player.Duration(), 4.0, 0.2);
     ASSERT_TRUE(waitUntil([&] { return player.PlayState() == MediaPlayer::Stopped; }));
     EXPECT_FALSE(player.durationEstimated());
@@ -237,14 +197,13 @@ TEST(PlayerTest, VbrMp3WithoutHeaderGetsAnEstimateThenTheDecodersFigure) {
 
 TEST(PlayerTest, PauseHoldsThePositionStopRewinds) {
     GstPlayer player(kRealTimeSink);
-    player.setFileName(Files::get().wav2s());
-    EXPECT_EQ(player.CurrentPosition(), 0);
-    player.Play();
+    ASSERT_EQ(play(player, Files::get().wav2s()), QString());
     runEvents(200);
     EXPECT_GT(player.CurrentPosition(), 0.1);
 
     player.Pause();
     EXPECT_EQ(player.PlayState(), MediaPlayer::Paused);
+    runEvents(50);
     const double held = player.CurrentPosition();
     runEvents(150);
     EXPECT_NEAR(player.CurrentPosition(), held, 0.01);
@@ -256,11 +215,13 @@ TEST(PlayerTest, PauseHoldsThePositionStopRewinds) {
     EXPECT_GT(player.CurrentPosition(), held + 0.1);
 
     player.Stop();
-    EXPECT_EQ(player.PlayState(), MediaPlayer::Stopped);
+    EXPECT_EQ(player.PlayState(), MediaPlayer::Stopped) << "at once";
     EXPECT_EQ(player.CurrentPosition(), 0);
     player.Pause(); // nothing to pause
     EXPECT_EQ(player.PlayState(), MediaPlayer::Stopped);
+    Heard heard(player);
     player.Play();
+    ASSERT_TRUE(waitUntil([&] { return !heard.started.empty(); }));
     EXPECT_LT(player.CurrentPosition(), 0.1);
     EXPECT_NEAR(player.Duration(), 2.0, 0.01);
 }
@@ -268,42 +229,42 @@ TEST(PlayerTest, PauseHoldsThePositionStopRewinds) {
 TEST(PlayerTest, VolumeReadsBackAndSetsTheLinearGain) {
     GstPlayer player(kFastSink);
     EXPECT_EQ(player.Volume(), 0);
+    ASSERT_EQ(play(player, Files::get().wav2s()), QString());
     EXPECT_DOUBLE_EQ(player.appliedGain(), 1.0);
     const std::map<int, int> readBack = {
         {-2500, -2500}, {-1, -1}, {-10000, -10000}, {-10001, -10000}, {-99999, -10000}, {5, 0}};
     for (const auto& [written, read] : readBack) {
         player.setVolume(written);
         EXPECT_EQ(player.Volume(), read) << written;
-        EXPECT_NEAR(player.appliedGain(), std::pow(10.0, read / 2000.0), 1e-9) << written;
+        EXPECT_TRUE(waitUntil([&] { return std::abs(player.appliedGain() - std::pow(10.0, read / 2000.0)) < 1e-7; }))
+            << written << ": " << player.appliedGain();
     }
     // The level holds across files.
     player.setVolume(-2500);
-    player.setFileName(Files::get().wav1s());
-    player.Play();
+    ASSERT_EQ(play(player, Files::get().wav1s()), QString());
     EXPECT_EQ(player.Volume(), -2500);
-    EXPECT_NEAR(player.appliedGain(), std::pow(10.0, -1.25), 1e-9);
+    EXPECT_NEAR(player.appliedGain(), std::pow(10.0, -1.25), 1e-7);
 }
 
-TEST(PlayerTest, FilesThatCannotBePlayedAreRefusedAtOnceAndLeaveItClosed) {
+TEST(PlayerTest, FilesThatCannotBePlayedAreRefusedAndLeaveItClosed) {
     TempDir dir;
     dir.write(QStringLiteral("vacío.wav"), {});
     dir.write(QStringLiteral("texto.mp3"), "Esto no es música, es una lista de la compra.\n");
     QDir(dir.path()).mkdir(QStringLiteral("carpeta.mp3"));
+    // No writer will ever open it: reading it would wait for ever.
+    ASSERT_EQ(mkfifo(QFile::encodeName(dir.file(QStringLiteral("tubería.wav"))).constData(), 0600), 0);
     const std::map<QString, QString> reasons = {
         {dir.file(QStringLiteral("no-existe.wav")), QStringLiteral("no existe")},
         {dir.file(QStringLiteral("vacío.wav")), QStringLiteral("vacío")},
         {dir.file(QStringLiteral("texto.mp3")), QStringLiteral("no es un archivo de sonido")},
         {dir.file(QStringLiteral("carpeta.mp3")), QStringLiteral("carpeta")},
+        {dir.file(QStringLiteral("tubería.wav")), QStringLiteral("no es un archivo normal")},
         {Files::get().image(), QStringLiteral("no es un archivo de sonido")},
     };
     GstPlayer player(kRealTimeSink);
     for (const auto& [path, reason] : reasons) {
-        player.setFileName(Files::get().wav2s());
-        player.Play(); // a refused file must not leave this one playing
-        QElapsedTimer clock;
-        clock.start();
-        const QString message = refusal(player, path);
-        EXPECT_LT(clock.elapsed(), 1000) << path.toStdString();
+        ASSERT_EQ(play(player, Files::get().wav2s()).toStdString(), ""); // must not go on playing
+        const QString message = play(player, path);
         EXPECT_TRUE(message.contains(QDir::toNativeSeparators(path)) && message.contains(reason))
             << message.toStdString();
         EXPECT_EQ(player.FileName(), path);
@@ -314,22 +275,21 @@ TEST(PlayerTest, FilesThatCannotBePlayedAreRefusedAtOnceAndLeaveItClosed) {
     }
 }
 
-TEST(PlayerTest, WithNoFileOpenEveryCommandIsRefused) {
+TEST(PlayerTest, WithNoFileOpenStopAndPauseDoNothingAndPlayIsRefused) {
     GstPlayer player(kFastSink);
     for (int round = 0; round < 2; ++round) { // new, then after closing an open file
         EXPECT_EQ(player.PlayState(), MediaPlayer::Closed);
         EXPECT_EQ(player.FileName(), QString());
-        EXPECT_EQ(player.Duration(), 0);
-        for (void (GstPlayer::*command)() : {&GstPlayer::Play, &GstPlayer::Pause, &GstPlayer::Stop}) {
-            try {
-                (player.*command)();
-                ADD_FAILURE() << "a command ran with no file open";
-            } catch (const PlayerError& e) {
-                EXPECT_EQ(e.message(), QStringLiteral("No hay ningún archivo abierto."));
-            }
+        EXPECT_NO_THROW(player.Stop());
+        EXPECT_NO_THROW(player.Pause());
+        EXPECT_EQ(player.PlayState(), MediaPlayer::Closed);
+        try {
+            player.Play();
+            ADD_FAILURE() << "played with no file open";
+        } catch (const PlayerError& e) {
+            EXPECT_EQ(e.message(), QStringLiteral("No hay ningún archivo abierto."));
         }
-        player.setFileName(Files::get().wav1s());
-        player.Play();
+        ASSERT_EQ(play(player, Files::get().wav1s()), QString());
         player.setFileName(QString());
     }
 }
@@ -337,7 +297,7 @@ TEST(PlayerTest, WithNoFileOpenEveryCommandIsRefused) {
 TEST(PlayerTest, MidiWithoutSoundfontAsksForOne) {
     GstPlayer player(kFastSink, QStringLiteral("/no/existe/GM.sf2"));
     const QString path = Files::get().midi1s();
-    const QString message = refusal(player, path);
+    const QString message = play(player, path);
     EXPECT_TRUE(message.contains(QStringLiteral("MIDI")) && message.contains(QStringLiteral("soundfont")) &&
                 message.contains(path))
         << message.toStdString();
@@ -346,7 +306,7 @@ TEST(PlayerTest, MidiWithoutSoundfontAsksForOne) {
 
 TEST(PlayerTest, AwkwardFileNamesPlay) {
     TempDir dir;
-    const QByteArray bytes = wav(pcm(0.2));
+    const QByteArray bytes = melofon::test::wav(melofon::test::pcm(0.2));
     const QStringList names = {QStringLiteral("con espacio.wav"), QStringLiteral("número #1.wav"),
                                QStringLiteral("100% 20%41.wav"),  QStringLiteral("¿qué?.wav"),
                                QStringLiteral("niño.wav"),        QStringLiteral("àéîõü Ç.wav")};
@@ -361,46 +321,105 @@ TEST(PlayerTest, AwkwardFileNamesPlay) {
         paths << dir.file(name);
     }
     for (const QString& path : paths) {
-        try {
-            player.setFileName(path);
-            player.Play();
-        } catch (const PlayerError& e) {
-            ADD_FAILURE() << e.message().toStdString();
-            continue;
-        }
-        EXPECT_NEAR(player.Duration(), 0.2, 0.01) << path.toStdString();
-        EXPECT_TRUE(waitUntil([&] { return player.PlayState() == MediaPlayer::Stopped; }))
-            << path.toStdString();
+        SCOPED_TRACE(path.toStdString());
+        playToTheEnd(player, path);
+        EXPECT_NEAR(player.Duration(), 0.2, 0.01);
     }
     QDir::setCurrent(previous);
 }
 
-TEST(PlayerTest, WhatReachesTheOutputIsTheFilesSamples) {
+TEST(PlayerTest, AFileHandedOverFollowsWithoutAGapAndWhatReachesTheOutputIsTheFilesSamples) {
     TempDir dir;
-    const QByteArray samples = pcm(0.5);
-    dir.write(QStringLiteral("origen.wav"), wav(samples));
-    const QString captured = dir.file(QStringLiteral("salida.wav"));
-    GstPlayer player(QStringLiteral("audioconvert ! audio/x-raw,format=S16LE ! wavenc ! "
-                                    "filesink location=\"%1\"")
-                         .arg(captured));
-    player.setFileName(dir.file(QStringLiteral("origen.wav")));
-    player.Play();
+    const QByteArray first = melofon::test::pcm(0.5, 1), second = melofon::test::pcm(0.3, 2);
+    dir.write(QStringLiteral("uno.wav"), melofon::test::wav(first));
+    dir.write(QStringLiteral("dos.wav"), melofon::test::wav(second));
+    const QString captured = dir.file(QStringLiteral("salida.raw"));
+    GstPlayer player(QStringLiteral("audioconvert ! audio/x-raw,format=S16LE ! filesink sync=true location=\"%1\"").arg(captured));
+    Heard heard(player);
+    // As the walk does: the next file is named when the one before starts.
+    QObject::connect(player.notifier(), &PlayerNotifier::started, &heard.context, [&](quint64, bool handedOver) {
+        if (!handedOver && heard.handovers == 0)
+            player.setNextFileName(dir.file(QStringLiteral("dos.wav")));
+    });
+    ASSERT_EQ(play(player, dir.file(QStringLiteral("uno.wav"))), QString());
+    ASSERT_TRUE(waitUntil([&] { return heard.handovers == 1; })) << "not handed over";
+    EXPECT_EQ(player.FileName(), dir.file(QStringLiteral("dos.wav")));
+    EXPECT_EQ(player.NextFileName(), QString());
+    EXPECT_EQ(heard.started.back(), player.Opens());
     ASSERT_TRUE(waitUntil([&] { return player.PlayState() == MediaPlayer::Stopped; }));
-    const QByteArray out = wavData(dir.read(QStringLiteral("salida.wav")));
-    EXPECT_EQ(out.size(), samples.size());
-    EXPECT_TRUE(out == samples) << "the samples differ";
+    EXPECT_NEAR(player.Duration(), 0.3, 0.01);
+    // One stream, sample for sample: nothing lost, doubled or put between the two files.
+    const QByteArray out = dir.read(QStringLiteral("salida.raw"));
+    EXPECT_EQ(out.size(), first.size() + second.size());
+    EXPECT_TRUE(out == first + second) << "the samples differ";
+
+    // A next file that cannot be played is not handed over: the first one ends.
+    player.setFileName(dir.file(QStringLiteral("dos.wav")));
+    player.Play();
+    player.setNextFileName(dir.file(QStringLiteral("no-existe.wav")));
+    ASSERT_TRUE(waitUntil([&] { return player.PlayState() == MediaPlayer::Stopped; }));
+    EXPECT_EQ(heard.handovers, 1);
+    EXPECT_EQ(player.FileName(), dir.file(QStringLiteral("dos.wav")));
 }
 
 TEST(PlayerTest, AnEndNotYetSeenDoesNotStopTheNextFile) {
     GstPlayer player(kRealTimeSink);
-    player.setFileName(Files::get().wavShort());
-    player.Play();
+    ASSERT_EQ(play(player, Files::get().wavShort()), QString());
     QThread::msleep(200); // it ends meanwhile; the event loop does not run
-    player.setFileName(Files::get().wav2s());
-    player.Play();
+    ASSERT_EQ(play(player, Files::get().wav2s()), QString());
     runEvents(200);
     EXPECT_EQ(player.PlayState(), MediaPlayer::Playing);
     EXPECT_GT(player.CurrentPosition(), 0.1);
+}
+
+// An output whose first pipeline hangs in its streaming thread, as a read from a share
+// that stopped answering does, until the test lets it go.
+struct Stall {
+    std::mutex mutex;
+    std::condition_variable released;
+    bool free = false;
+    int pipelines = 0;
+
+    GstPlayer::SinkFactory factory() {
+        return [this]() -> GstElement* {
+            GstElement* sink = gst_element_factory_make("fakesink", nullptr);
+            std::lock_guard lock(mutex);
+            if (pipelines++ == 0) {
+                GstPad* pad = gst_element_get_static_pad(sink, "sink");
+                gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, [](GstPad*, GstPadProbeInfo*, gpointer self) {
+                    auto* s = static_cast<Stall*>(self);
+                    std::unique_lock lock(s->mutex);
+                    s->released.wait(lock, [&] { return s->free; });
+                    return GST_PAD_PROBE_OK;
+                }, this, nullptr);
+                gst_object_unref(pad);
+            }
+            return sink;
+        };
+    }
+    void release() {
+        std::lock_guard lock(mutex);
+        free = true;
+        released.notify_all();
+    }
+};
+
+TEST(PlayerTest, AFileThatHangsHoldsNeitherTheCallerNorTheNextFile) {
+    // Outlives the test: the hung thread may still be on its way out.
+    Stall& stall = *new Stall;
+    {
+        GstPlayer player(stall.factory());
+        player.setFileName(Files::get().wav1s());
+        player.Play();
+        runEvents(300);
+        EXPECT_EQ(player.PlayState(), MediaPlayer::Opening) << "the first file never gets going";
+        player.Stop();
+        player.Pause();
+        playToTheEnd(player, Files::get().wav1s());
+        EXPECT_TRUE(player.lastError().isEmpty());
+    } // closing does not wait for the hung pipeline for long
+    stall.release();
+    runEvents(100);
 }
 
 TEST(PlayerTest, DestroyingAPlayingPlayerLeavesNoWakeUpBehind) {
@@ -408,14 +427,18 @@ TEST(PlayerTest, DestroyingAPlayingPlayerLeavesNoWakeUpBehind) {
         auto player = std::make_unique<GstPlayer>(i % 2 ? kFastSink : kRealTimeSink);
         player->setFileName(Files::get().wav1s());
         player->Play();
+        if (i > 1)
+            waitUntil([&] { return player->PlayState() == MediaPlayer::Playing; });
         QThread::msleep(i * 5);
         player.reset();
         runEvents(20);
     }
     // Also from its own signal, as a window closing at a file's end would.
     auto player = std::make_unique<GstPlayer>(kFastSink);
-    QObject::connect(player->notifier(), &melofon::playback::PlayerNotifier::stateChanged,
-                     [&] { player.reset(); });
+    QObject::connect(player->notifier(), &PlayerNotifier::stateChanged, [&] {
+        if (player->PlayState() == MediaPlayer::Stopped)
+            player.reset();
+    });
     player->setFileName(Files::get().wav1s());
     player->Play();
     EXPECT_TRUE(waitUntil([&] { return !player; }));
@@ -433,12 +456,8 @@ TEST(PlayerTest, MidiFilesPlayedLeaveNoSynthesizerBehind) {
         return n;
     };
     GstPlayer player(kFastSink);
-    for (int i = 0; i < 3; ++i) {
-        player.setFileName(Files::get().midi1s());
-        player.Play();
-        ASSERT_TRUE(waitUntil([&] { return player.PlayState() == MediaPlayer::Stopped; }));
-    }
-    player.setFileName(Files::get().wav1s()); // lets the last synthesizer go
-    runEvents(50);
-    EXPECT_EQ(pollers(), 0);
+    for (int i = 0; i < 3; ++i)
+        playToTheEnd(player, Files::get().midi1s());
+    playToTheEnd(player, Files::get().wav1s()); // lets the last synthesizer go
+    EXPECT_TRUE(waitUntil([&] { return pollers() == 0; }, 1000));
 }

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <functional>
+#include <memory>
 #include <map>
 #include <set>
 
 using melofon::playback::NumeroAlAzar;
-using melofon::playback::runPlaylistWalk;
+using melofon::playback::PlaylistWalk;
 using melofon::playback::WalkControls;
 
 namespace {
@@ -48,26 +50,101 @@ public:
     std::function<void()> onClick;
 };
 
-// A player whose files end when the walk waits for them: each blocking yield while a
-// file plays is that file's end.
+// A player and a clock as the walk sees them. Each request to start a file is answered
+// through the walk's event methods, one event at a time; when nothing is left to tell, the
+// playing file ends (handing over the queued next one, as the engine does), or, with the
+// player idle, Timer1 ticks.
+// A file box row as the window shows it: an id, " - ", the path (here a letter).
+QString row(const QString& path) { return QString::number(path.at(0).unicode()) + QStringLiteral(" - ") + path; }
+QStringList rows(const QStringList& paths) {
+    QStringList r;
+    for (const QString& p : paths)
+        r << row(p);
+    return r;
+}
+
 struct Harness {
     FakeListBox files, lists;
     std::map<QString, QStringList> playlists; // playlist name -> its entries
     bool todas = false, aleatorio = false, continuado = false, detenido = false;
     int state = 0;
-    QString playing;
     std::vector<QString> started;
     std::set<QString> broken;         // files the player refuses
-    int idleYields = 0, waits = 0;
-    std::function<void(Harness&)> onYield; // the user's actions, seen at each yield
+    bool gapless = true;              // the player takes the queued next file at an end
+    QString queued;
+    quint64 opens = 0;
+    int requests = 0, ends = 0, ticks = 0, handovers = 0;
     bool startedWhileBusy = false;
+    std::deque<std::function<void()>> news;
+    std::function<void(Harness&)> onStart; // the user's actions, when a file starts
+    std::function<void(Harness&)> onTick;  // and at each tick
+    std::unique_ptr<PlaylistWalk> walk;
 
     Harness() {
         lists.onClick = [this] {
             files.Clear();
             const QString name = lists.List(lists.ListIndex());
-            files.AddItems(playlists[name], true);
+            files.AddItems(rows(playlists[name]), true);
         };
+        walk = std::make_unique<PlaylistWalk>(WalkControls{
+            files, lists, [this] { return todas; }, [this] { return aleatorio; },
+            [this] { return continuado; }, detenido, [this] { return state; },
+            [this](const QString& path) {
+                startedWhileBusy = startedWhileBusy || (state != 0 && state != 6);
+                ++requests;
+                const quint64 open = ++opens;
+                queued.clear();
+                state = 3;
+                news.push_back([this, open, path] {
+                    if (open != opens)
+                        return;
+                    if (broken.count(path)) {
+                        state = 6;
+                        walk->failed(open);
+                        walk->playerChanged();
+                        return;
+                    }
+                    state = 2;
+                    started.push_back(path);
+                    walk->started(open, false);
+                    if (onStart)
+                        onStart(*this);
+                });
+                return open;
+            },
+            [this](const QString& path) { queued = path; }});
+    }
+
+    void run() {
+        for (int i = 0; i < 10000; ++i) {
+            if (!news.empty()) {
+                auto event = std::move(news.front());
+                news.pop_front();
+                event();
+            } else if (state == 2) {
+                ++ends;
+                if (gapless && !queued.isEmpty() && !broken.count(queued)) {
+                    ++handovers;
+                    const QString next = std::exchange(queued, QString());
+                    ++opens;
+                    started.push_back(next);
+                    walk->started(opens, true);
+                    if (onStart)
+                        onStart(*this);
+                } else {
+                    state = 0;
+                    walk->playerChanged();
+                }
+            } else if (!walk->running()) {
+                return;
+            } else {
+                ++ticks;
+                if (onTick)
+                    onTick(*this);
+                walk->userChanged();
+            }
+        }
+        ADD_FAILURE() << "the walk does not end";
     }
 
     void playlist(const QString& name, const QStringList& entries) {
@@ -77,52 +154,20 @@ struct Harness {
     void show(const QString& name) { lists.setListIndex(int(std::find_if(lists.rows.begin(), lists.rows.end(), [&](auto& r) { return r.first == name; }) - lists.rows.begin())); }
     void uncheck(const QString& entry) {
         for (auto& r : files.rows)
-            if (r.first == entry)
+            if (r.first == row(entry))
                 r.second = false;
     }
 
-    WalkControls controls() {
-        return WalkControls{
-            files,
-            lists,
-            [this] { return todas; },
-            [this] { return aleatorio; },
-            [this] { return continuado; },
-            detenido,
-            [this] { return state; },
-            [this] {
-                startedWhileBusy = startedWhileBusy || (state != 0 && state != 6);
-                const QString path = files.ListIndex() >= 0 ? files.List(files.ListIndex()) : QString();
-                if (broken.count(path))
-                    return false;
-                started.push_back(path);
-                playing = path;
-                state = 2;
-                return true;
-            },
-            [this](bool wait) {
-                if (wait) {
-                    ++waits;
-                    if (state == 2)
-                        state = 0; // the file has ended
-                } else {
-                    ++idleYields;
-                }
-                if (onYield)
-                    onYield(*this);
-                ASSERT_LT(waits + idleYields, 10000) << "the walk does not end";
-            }};
-    }
-
     void play() {
-        auto c = controls();
-        runPlaylistWalk(c);
+        walk->play();
+        run();
     }
+    // The user presses Stop once `starts` files have started.
     void stopAfter(std::size_t starts) {
-        onYield = [starts](Harness& h) {
+        onStart = [starts](Harness& h) {
             if (h.started.size() >= starts) {
                 h.state = 0;
-                h.detenido = true;
+                h.walk->stop();
             }
         };
     }
@@ -142,39 +187,49 @@ TEST(PlaylistWalk, SinglePlaylistPlaysCheckedEntriesInOrderEachAfterThePreviousE
         const char* unchecked;
         std::size_t stopAfter; // 0: let it end
         const char* expected;
+        int handovers;         // of the files started, those that followed without a gap
     } cases[] = {
-        {"in order, then the walk ends", false, "", 0, "A B C"},
-        {"continuous wraps until Stop", true, "", 7, "A B C A B C A"},
-        {"an unchecked entry is skipped", false, "B", 0, "A C"},
-        {"an unchecked last entry", false, "C", 0, "A B"},
-        {"an unchecked first entry", true, "A", 4, "B C B C"},
+        {"in order, then the walk ends", false, "", 0, "A B C", 2},
+        {"continuous wraps until Stop", true, "", 7, "A B C A B C A", 6},
+        {"an unchecked entry is skipped", false, "B", 0, "A C", 0},
+        {"an unchecked last entry", false, "C", 0, "A B", 1},
+        {"an unchecked first entry", true, "A", 4, "B C B C", 2},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Harness h;
-        h.playlist(QStringLiteral("P1"), L("A B C"));
-        h.show(QStringLiteral("P1"));
-        for (const QString& u : L(c.unchecked))
-            h.uncheck(u);
-        h.continuado = c.continuado;
-        if (c.stopAfter)
-            h.stopAfter(c.stopAfter);
-        h.play();
-        EXPECT_EQ(names(h.started), L(c.expected));
-        EXPECT_FALSE(h.startedWhileBusy);
-        if (names(h.started).endsWith(QStringLiteral("C")) && !c.stopAfter) {
-            EXPECT_EQ(h.state, 2) << "the last file plays on after the walk";
+    for (const bool gapless : {true, false}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (gapless ? "" : ", the player takes no next file"));
+            Harness h;
+            h.gapless = gapless;
+            h.playlist(QStringLiteral("P1"), L("A B C"));
+            h.show(QStringLiteral("P1"));
+            for (const QString& u : L(c.unchecked))
+                h.uncheck(u);
+            h.continuado = c.continuado;
+            if (c.stopAfter)
+                h.stopAfter(c.stopAfter);
+            h.play();
+            EXPECT_EQ(names(h.started), L(c.expected));
+            EXPECT_EQ(h.handovers, gapless ? c.handovers : 0);
+            EXPECT_FALSE(h.startedWhileBusy);
+            if (!c.stopAfter)
+                EXPECT_EQ(h.queued, QString()) << "nothing is left to follow the last file";
         }
     }
 }
 
 TEST(PlaylistWalk, SkippedEntryCostsNoWait) {
     Harness h;
+    h.gapless = false;
     h.playlist(QStringLiteral("P1"), L("A B C"));
     h.show(QStringLiteral("P1"));
     h.uncheck(QStringLiteral("B"));
+    int endsBeforeC = -1;
+    h.onStart = [&](Harness& x) {
+        if (x.started.back() == QStringLiteral("C"))
+            endsBeforeC = x.ends;
+    };
     h.play();
-    EXPECT_EQ(h.waits, 1) << "only A's end is waited for";
+    EXPECT_EQ(endsBeforeC, 1) << "only A's end is waited for";
 }
 
 TEST(PlaylistWalk, AllPlaylistsPlayEveryCheckedEntryFromTheCurrentPlaylistOn) {
@@ -229,6 +284,7 @@ TEST(PlaylistWalk, RandomOrderPlaysEachCheckedEntryOncePerRoundInFreshOrders) {
         EXPECT_EQ(round, L("A B D E F"));
     }
     EXPECT_GT(orders.size(), 10u) << "rounds are shuffled afresh";
+    EXPECT_GE(h.handovers, 20 * 3) << "within a round the next file is known in advance";
 
     // Without "Continuado" the walk ends after one round; a lone checked entry plays.
     Harness once;
@@ -248,9 +304,11 @@ TEST(PlaylistWalk, RandomOrderStartsANewRoundWhenTheFileBoxIsRefilled) {
     h.playlist(QStringLiteral("P2"), L("D E"));
     h.show(QStringLiteral("P1"));
     h.aleatorio = true;
-    h.onYield = [](Harness& x) {
-        if (x.started.size() == 1 && x.lists.ListIndex() == 0)
+    h.onStart = [](Harness& x) {
+        if (x.started.size() == 1 && x.lists.ListIndex() == 0) {
             x.show(QStringLiteral("P2"));
+            x.walk->userChanged();
+        }
     };
     h.play();
     ASSERT_EQ(h.started.size(), 3u);
@@ -259,52 +317,78 @@ TEST(PlaylistWalk, RandomOrderStartsANewRoundWhenTheFileBoxIsRefilled) {
     EXPECT_EQ(rest, L("D E"));
 }
 
-TEST(PlaylistWalk, StopPauseAndPlayDuringAWalk) {
-    const QStringList abc = L("A B C");
-    {
-        SCOPED_TRACE("paused: the walk waits and starts nothing");
+// What the user does while the walk's first file plays, and what the walk then plays.
+TEST(PlaylistWalk, TheUsersActionsDuringAWalk) {
+    const auto quitar = [](Harness& x, const QString& entry) {
+        // "Quitar": the row is clicked, its entry removed, the file box filled again.
+        QStringList& entries = x.playlists[QStringLiteral("P1")];
+        x.files.setListIndex(int(entries.indexOf(entry)));
+        entries.removeAll(entry);
+        x.files.Clear();
+        x.files.AddItems(rows(entries), true);
+        x.walk->userChanged();
+    };
+    const struct {
+        const char* name;
+        std::function<void(Harness&)> action; // done once, when A starts
+        const char* expected;
+    } cases[] = {
+        {"Play again restarts from the first entry, nothing twice", [](Harness& x) { x.walk->play(); },
+         "A A B C"},
+        {"another playlist chosen: the walk goes on through its entries",
+         [](Harness& x) {
+             x.show(QStringLiteral("P2"));
+             x.walk->userChanged();
+         },
+         "A D E"},
+        {"Quitar of a later entry: on after the one playing", [&](Harness& x) { quitar(x, QStringLiteral("C")); },
+         "A B"},
+        {"Quitar of the entry playing: on with the one after it", [&](Harness& x) { quitar(x, QStringLiteral("A")); },
+         "A B C"},
+        {"Eliminar of another playlist leaves none selected: on after the one playing",
+         [](Harness& x) {
+             x.lists.rows.erase(x.lists.rows.begin() + 1);
+             x.lists.current = -1;
+             x.files.Clear();
+             x.walk->userChanged();
+         },
+         "A B C"},
+        {"an unchecked next entry is passed over", [](Harness& x) { x.uncheck(QStringLiteral("B")); x.walk->userChanged(); },
+         "A C"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         Harness h;
-        h.playlist(QStringLiteral("P1"), abc);
-        h.show(QStringLiteral("P1"));
-        int pausedWaits = 0;
-        h.onYield = [&](Harness& x) {
-            if (x.started.size() == 1 && pausedWaits == 0 && x.state == 2)
-                x.state = 1; // paused
-            if (x.state == 1 && ++pausedWaits == 5)
-                x.state = 2; // resumed
-        };
-        h.play();
-        EXPECT_EQ(names(h.started), abc);
-        EXPECT_GE(pausedWaits, 5);
-    }
-    {
-        SCOPED_TRACE("Play inside a walk runs a second walk, then the first goes on");
-        Harness h;
-        h.playlist(QStringLiteral("P1"), abc);
-        h.show(QStringLiteral("P1"));
-        bool nested = false;
-        h.onYield = [&](Harness& x) {
-            if (!nested && x.started.size() == 1) {
-                nested = true;
-                x.play();
-            }
-        };
-        h.play();
-        EXPECT_EQ(names(h.started), L("A A B C C"));
-    }
-    {
-        SCOPED_TRACE("another playlist chosen: the walk goes on through its entries");
-        Harness h;
-        h.playlist(QStringLiteral("P1"), abc);
+        h.playlist(QStringLiteral("P1"), L("A B C"));
         h.playlist(QStringLiteral("P2"), L("D E"));
         h.show(QStringLiteral("P1"));
-        h.onYield = [](Harness& x) {
-            if (x.started.size() == 1 && x.lists.ListIndex() == 0)
-                x.show(QStringLiteral("P2"));
+        bool done = false;
+        h.onStart = [&](Harness& x) {
+            if (!std::exchange(done, true))
+                c.action(x);
         };
         h.play();
-        EXPECT_EQ(names(h.started), L("A D E"));
+        EXPECT_EQ(names(h.started), L(c.expected));
+        EXPECT_FALSE(h.startedWhileBusy);
     }
+}
+
+TEST(PlaylistWalk, PausedTheWalkWaitsAndStartsNothing) {
+    Harness h;
+    h.playlist(QStringLiteral("P1"), L("A B C"));
+    h.show(QStringLiteral("P1"));
+    int pausedTicks = 0;
+    h.onStart = [](Harness& x) {
+        if (x.started.size() == 1)
+            x.state = 1; // paused
+    };
+    h.onTick = [&](Harness& x) {
+        if (x.state == 1 && ++pausedTicks == 5)
+            x.state = 2; // resumed
+    };
+    h.play();
+    EXPECT_EQ(names(h.started), L("A B C"));
+    EXPECT_EQ(pausedTicks, 5);
 }
 
 TEST(PlaylistWalk, NothingPlayableNeverSpins) {
@@ -315,10 +399,12 @@ TEST(PlaylistWalk, NothingPlayableNeverSpins) {
         EXPECT_TRUE(h.started.empty());
         Harness c;
         c.continuado = true;
-        c.onYield = [](Harness& x) { x.detenido = x.waits >= 3; };
+        c.onTick = [](Harness& x) {
+            if (x.ticks >= 3)
+                x.walk->stop();
+        };
         c.play();
-        EXPECT_TRUE(c.started.empty());
-        EXPECT_LE(c.idleYields, 3 * 2) << "waits for events between rounds";
+        EXPECT_EQ(c.requests, 0);
     }
     {
         SCOPED_TRACE("every file refused by the player, all playlists, continuous");
@@ -330,10 +416,14 @@ TEST(PlaylistWalk, NothingPlayableNeverSpins) {
             h.broken.insert(f);
         h.todas = true;
         h.continuado = true;
-        h.onYield = [](Harness& x) { x.detenido = x.waits >= 3; };
+        h.onTick = [](Harness& x) {
+            if (x.ticks >= 3)
+                x.walk->stop();
+        };
         h.play();
         EXPECT_TRUE(h.started.empty());
-        EXPECT_LE(h.idleYields, 3 * 5);
+        EXPECT_LE(h.requests, 3 * (h.ticks + 1)) << "one round per tick at most";
+        EXPECT_TRUE(h.detenido);
     }
     {
         SCOPED_TRACE("a refused file is passed over");
