@@ -235,6 +235,7 @@ void frmPrincipal::connectEvents() {
         connect(sender, signal, this, [this, handler] {
             guarded([this, handler] { (this->*handler)(); });
             walk_->userChanged();
+            holdBoxPaint();
         });
     };
     route(cmdAcerca, &QToolButton::clicked, &frmPrincipal::cmdAcerca_Click);
@@ -255,7 +256,10 @@ void frmPrincipal::connectEvents() {
     route(cmdPauseArchivo, &QToolButton::clicked, &frmPrincipal::cmdPauseArchivo_Click);
     route(cmdStopArchivo, &QToolButton::clicked, &frmPrincipal::cmdStopArchivo_Click);
     // No handler of their own: a changed check mark, row or option only tells the walk.
-    const auto tellWalk = [this] { walk_->userChanged(); };
+    const auto tellWalk = [this] {
+        walk_->userChanged();
+        holdBoxPaint();
+    };
     connect(lstContenido, &ListBoxWidget::Click, this, tellWalk);
     connect(lstContenido, &QListWidget::itemChanged, this, tellWalk);
     for (QCheckBox* option : {chkContinuado, chkAleatorio, chkTodas})

@@ -157,6 +157,8 @@ private:
     void playerFailed(quint64 open, const QString& message);
     void playerChanged();
     void markPlayingRow();
+    void holdBoxPaint();
+    QTimer* paintHold_ = nullptr;
     std::unique_ptr<playback::PlaylistWalk> walk_;
     quint64 walkOpen_ = 0;  // the player's number of the last file the walk asked for
     quint64 stripOpen_ = 0; // and of the strip's

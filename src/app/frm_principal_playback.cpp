@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QScrollBar>
+#include <QTimer>
 #include <QToolButton>
 
 #include <algorithm>
@@ -32,6 +33,9 @@ bool sounding(int state) {
 } // namespace
 
 void frmPrincipal::connectPlayer() {
+    paintHold_ = new QTimer(this);
+    paintHold_->setSingleShot(true);
+    connect(paintHold_, &QTimer::timeout, this, [this] { lstContenido->setUpdatesEnabled(true); });
     playback::PlayerNotifier* n = mpReproductor.notifier();
     connect(n, &playback::PlayerNotifier::started, this, &frmPrincipal::playerStarted);
     connect(n, &playback::PlayerNotifier::failed, this, &frmPrincipal::playerFailed);
@@ -77,6 +81,7 @@ void frmPrincipal::playerStarted(quint64 open, bool handedOver) {
     }
     walk_->started(open, handedOver);
     markPlayingRow();
+    holdBoxPaint();
 }
 
 void frmPrincipal::playerFailed(quint64 open, const QString& message) {
@@ -84,12 +89,28 @@ void frmPrincipal::playerFailed(quint64 open, const QString& message) {
     if (open == stripOpen_)
         messages_.MsgBox(message, editing::MessageBoxes::vbOKOnly, QStringLiteral("Melofon"));
     walk_->failed(open);
+    holdBoxPaint();
 }
 
 void frmPrincipal::playerChanged() {
     updateStripButtons();
     walk_->playerChanged();
     markPlayingRow();
+    holdBoxPaint();
+}
+
+// While the walk waits to hear whether a file started, the file box is not repainted: a
+// run of files that cannot be opened moves its rows once each, and painting every move
+// would cost more than the rest of the walk. A start that takes long shows at once.
+void frmPrincipal::holdBoxPaint() {
+    const bool hold = walk_->starting();
+    if (hold != lstContenido->updatesEnabled())
+        return;
+    lstContenido->setUpdatesEnabled(!hold);
+    if (hold)
+        paintHold_->start(100);
+    else
+        paintHold_->stop();
 }
 
 // The walk's file that sounds is drawn in bold; the box's current row stays the walk's

@@ -126,6 +126,7 @@ struct GstPlayer::Session {
         quint64 open = 0;
         QString path;
         int volume = 0;
+        bool play = false; // an Open to be played once open
         GstMessage* message = nullptr;
         unsigned epoch = 0;
     };
@@ -140,7 +141,8 @@ struct GstPlayer::Session {
     GstPlayer* player = nullptr;
 
     std::mutex mutex;
-    std::condition_variable changed;
+    std::condition_variable changed; // a job for the worker
+    std::condition_variable ended;   // the worker is done
     std::deque<Job> jobs;
     bool executing = false;
     bool settled = true; // no open is in progress
@@ -183,8 +185,13 @@ struct GstPlayer::Session {
 
     void push(Job job) {
         std::lock_guard lock(mutex);
+        // Play right after Open rides along with it: one wake-up of the worker, not two.
+        if (job.kind == Job::Play && !jobs.empty() && jobs.back().kind == Job::Open) {
+            jobs.back().play = true;
+            return;
+        }
         jobs.push_back(std::move(job));
-        changed.notify_all();
+        changed.notify_one();
     }
     bool reusable() {
         std::lock_guard lock(mutex);
@@ -227,13 +234,15 @@ struct GstPlayer::Session {
         self->teardown();
         std::lock_guard lock(self->mutex);
         self->finished = true;
-        self->changed.notify_all();
+        self->ended.notify_all();
     }
 
     void execute(Job& job) {
         switch (job.kind) {
         case Job::Open:
             openFile(job.open, job.path, job.volume);
+            if (job.play)
+                play();
             break;
         case Job::Play:
             play();
@@ -751,7 +760,7 @@ GstPlayer::~GstPlayer() {
     for (const auto& weak : retired_) {
         if (auto s = weak.lock()) {
             std::unique_lock lock(s->mutex);
-            s->changed.wait_until(lock, deadline, [&] { return s->finished; });
+            s->ended.wait_until(lock, deadline, [&] { return s->finished; });
         }
     }
 }

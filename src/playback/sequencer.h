@@ -43,6 +43,8 @@ public:
     // The stop command's part: sets Detenido and ends the walk.
     void stop();
     bool running() const { return running_; }
+    // A file was asked for and the player has not said yet how it went.
+    bool starting() const { return pending_; }
 
     // The player's news. `open` is the player's number of the file that started or failed.
     void started(quint64 open, bool handedOver);

@@ -211,8 +211,9 @@ TEST(PlaylistWalk, SinglePlaylistPlaysCheckedEntriesInOrderEachAfterThePreviousE
             EXPECT_EQ(names(h.started), L(c.expected));
             EXPECT_EQ(h.handovers, gapless ? c.handovers : 0);
             EXPECT_FALSE(h.startedWhileBusy);
-            if (!c.stopAfter)
+            if (!c.stopAfter) {
                 EXPECT_EQ(h.queued, QString()) << "nothing is left to follow the last file";
+            }
         }
     }
 }
