@@ -255,6 +255,8 @@ TEST_F(MainWindowTest, LooksAsDrawn) {
             for (int x = 0; x < disabled.width(); ++x)
                 whiteShadow = whiteShadow || isWhite(disabled.pixelColor(x, y));
         EXPECT_TRUE(whiteShadow);
+        // Drawn at the screen's pixel density, not scaled up from one size.
+        EXPECT_EQ(b->icon().pixmap(size, 2.0, QIcon::Disabled).size(), size * 2);
     }
 }
 
