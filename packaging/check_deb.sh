@@ -20,7 +20,7 @@ expected=$(
     ./usr/share/metainfo/org.example.melofon.metainfo.xml
   for size in 16 22 24 32 48 64 128 256; do
     echo "./usr/share/icons/hicolor/${size}x${size}/apps/melofon.png"
-  done | sort
+  done
 )
 actual=$(dpkg-deb --fsys-tarfile "$deb" | tar -t | grep -v '/$' | sort)
 expected=$(sort <<<"$expected")
