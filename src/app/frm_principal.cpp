@@ -62,9 +62,12 @@ QToolButton* pictureButton(QWidget* parent, const char* name, const QRect& geome
     return b;
 }
 
+// Transport buttons, scroll bars, list boxes and the text box have no caption, so they carry
+// a name for screen readers instead.
 QToolButton* transportButton(QWidget* parent, const char* name, const QRect& geometry, Glyph glyph,
-                             const QString& tip = {}) {
+                             const QString& accessibleName, const QString& tip = {}) {
     auto* b = place<QToolButton>(parent, name, geometry);
+    b->setAccessibleName(accessibleName);
     const int glyphSize = geometry.height() >= 28 ? 16 : 11;
     b->setIcon(transportIcon(glyph, glyphSize));
     b->setIconSize(QSize(glyphSize, glyphSize));
@@ -104,14 +107,18 @@ QLabel* timeLabel(QWidget* parent, const char* name, const QRect& geometry, cons
     return l;
 }
 
-QScrollBar* scrollBar(QWidget* parent, const char* name, const QRect& geometry) {
+QScrollBar* scrollBar(QWidget* parent, const char* name, const QRect& geometry,
+                      const QString& accessibleName) {
     auto* s = place<QScrollBar>(parent, name, geometry, Qt::Horizontal);
+    s->setAccessibleName(accessibleName);
     s->setFocusPolicy(Qt::StrongFocus);
     return s;
 }
 
-ListBoxWidget* listBox(QWidget* parent, const char* name, const QRect& geometry, bool checkBoxes) {
+ListBoxWidget* listBox(QWidget* parent, const char* name, const QRect& geometry, bool checkBoxes,
+                       const QString& accessibleName) {
     auto* l = place<ListBoxWidget>(parent, name, geometry, checkBoxes);
+    l->setAccessibleName(accessibleName);
     QPalette pal = l->palette();
     pal.setColor(QPalette::Base, QColor(224, 224, 224));
     l->setPalette(pal);
@@ -160,7 +167,8 @@ void frmPrincipal::buildControls() {
     fraInformación = frame(this, "fraInformación", twips(0, 0, 9495, 735), QStringLiteral("Información"));
     QWidget* info = fraInformación;
     lblTiempo = place<QLabel>(info, "lblTiempo", twips(240, 360, 615, 255), QStringLiteral("Tiempo:"));
-    hsTiempo = scrollBar(info, "hsTiempo", twips(960, 360, 1815, 255));
+    hsTiempo = scrollBar(info, "hsTiempo", twips(960, 360, 1815, 255),
+                         QStringLiteral("Posición de la reproducción"));
     const QColor green(0, 128, 0);
     const QColor darkRed(192, 0, 0);
     lblMinTranscurridos = timeLabel(info, "lblMinTranscurridos", twips(2880, 360, 255, 255), QStringLiteral("00"), green);
@@ -170,7 +178,10 @@ void frmPrincipal::buildControls() {
     lblSeparador2 = timeLabel(info, "lblSeparador2", twips(3960, 360, 135, 255), QStringLiteral(":"), darkRed);
     lblSegDuracion = timeLabel(info, "lblSegDuracion", twips(4080, 360, 255, 255), QStringLiteral("00"), darkRed);
     lblVolumen = place<QLabel>(info, "lblVolumen", twips(5400, 360, 735, 255), QStringLiteral("Volumen:"));
-    hsVolumen = scrollBar(info, "hsVolumen", twips(6120, 360, 1815, 255));
+    hsVolumen = scrollBar(info, "hsVolumen", twips(6120, 360, 1815, 255), QStringLiteral("Volumen"));
+    // One arrow click is 1 dB, one page 10 dB: steps a listener can hear.
+    hsVolumen->setSingleStep(100);
+    hsVolumen->setPageStep(1000);
 
     fraListas = frame(this, "fraListas", twips(0, 840, 9495, 4935), QStringLiteral("Listas de reproducción:"));
     QWidget* lists = fraListas;
@@ -180,10 +191,13 @@ void frmPrincipal::buildControls() {
                                    QStringLiteral("Eliminar"), iconEliminar(),
                                    QStringLiteral("Eliminar la lista de reproducción seleccionada."));
     cmdPlay = transportButton(lists, "cmdPlay", twips(2760, 480, 435, 435), Glyph::Play,
+                              QStringLiteral("Reproducir la lista"),
                               QStringLiteral("Comenzar a reproducir la lista seleccionada."));
     cmdPause = transportButton(lists, "cmdPause", twips(3240, 480, 435, 435), Glyph::Pause,
+                               QStringLiteral("Pausar o reanudar la lista"),
                                QStringLiteral("Hacer Pausa/Reanudar "));
     cmdStop = transportButton(lists, "cmdStop", twips(3720, 480, 435, 435), Glyph::Stop,
+                              QStringLiteral("Detener la lista"),
                               QStringLiteral("Detener la reproducción."));
     chkContinuado = checkBox(lists, "chkContinuado", twips(4680, 240, 1215, 255), QStringLiteral("Continuado"),
                              QStringLiteral("Reproducción continua"), true);
@@ -195,23 +209,29 @@ void frmPrincipal::buildControls() {
                               iconAcerca());
     cmdSalir = pictureButton(lists, "cmdSalir", twips(8280, 240, 1095, 855), QStringLiteral("Salir"),
                              iconSalir(), QStringLiteral("Salir del programa"));
-    lstListas = listBox(lists, "lstListas", twips(120, 1200, 9255, 1200), false);
+    lstListas = listBox(lists, "lstListas", twips(120, 1200, 9255, 1200), false,
+                        QStringLiteral("Listas de reproducción"));
     cmdAgregarDoc = pictureButton(lists, "cmdAgregarDoc", twips(120, 2520, 1095, 855), QStringLiteral("Agregar"),
                                   iconAgregar(),
                                   QStringLiteral("Agregar un archivo de sonido a la lista de reproducción seleccionada."));
     cmdEliminarDoc = pictureButton(lists, "cmdEliminarDoc", twips(1440, 2520, 1095, 855), QStringLiteral("Quitar"),
                                    iconQuitar(),
                                    QStringLiteral("Quitar el archivo seleccionado de la lista de reproducción."));
-    lstContenido = listBox(lists, "lstContenido", twips(120, 3480, 9255, 1155), true);
+    lstContenido = listBox(lists, "lstContenido", twips(120, 3480, 9255, 1155), true,
+                           QStringLiteral("Archivos de la lista"));
 
     fraArchivo = frame(this, "fraArchivo", twips(0, 5880, 9495, 855), QStringLiteral("Archivo de sonido"));
     QWidget* file = fraArchivo;
     txtArchivo = place<QLineEdit>(file, "txtArchivo", twips(120, 360, 6495, 315));
+    txtArchivo->setAccessibleName(QStringLiteral("Archivo de sonido"));
     cmdExaminar = place<QPushButton>(file, "cmdExaminar", twips(6840, 360, 975, 315), QStringLiteral("Examinar"));
-    cmdPlayArchivo = transportButton(file, "cmdPlayArchivo", twips(8040, 360, 315, 315), Glyph::Play);
+    cmdPlayArchivo = transportButton(file, "cmdPlayArchivo", twips(8040, 360, 315, 315), Glyph::Play,
+                                     QStringLiteral("Reproducir el archivo"));
     cmdPauseArchivo = transportButton(file, "cmdPauseArchivo", twips(8520, 360, 315, 315), Glyph::Pause,
+                                      QStringLiteral("Pausar o reanudar el archivo"),
                                       QStringLiteral(" Hacer Pausa/Reanudar "));
-    cmdStopArchivo = transportButton(file, "cmdStopArchivo", twips(9000, 360, 315, 315), Glyph::Stop);
+    cmdStopArchivo = transportButton(file, "cmdStopArchivo", twips(9000, 360, 315, 315), Glyph::Stop,
+                                     QStringLiteral("Detener el archivo"));
     cmdPlayArchivo->setEnabled(false);
     cmdPauseArchivo->setEnabled(false);
     cmdStopArchivo->setEnabled(false);

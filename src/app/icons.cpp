@@ -1,26 +1,89 @@
 #include "app/icons.h"
 
+#include <QApplication>
+#include <QIconEngine>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QStyle>
+#include <QStyleOption>
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 
 namespace melofon::app {
 
 namespace {
 
-QPixmap paint(int size, const std::function<void(QPainter&)>& draw) {
-    QPixmap pm(size, size);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    draw(p);
-    return pm;
-}
+// Paints a square of `size` device pixels.
+using Draw = std::function<void(QPainter&, int size, QIcon::Mode)>;
 
-QIcon icon32(const std::function<void(QPainter&)>& draw) { return QIcon(paint(32, draw)); }
+// Draws each picture when it is asked for, at the size and device pixel ratio of the
+// screen it goes to, so that it stays sharp at 150 % and 200 % scaling.
+class DrawnIconEngine : public QIconEngine {
+public:
+    DrawnIconEngine(int designSize, Draw draw, bool ownDisabled)
+        : designSize_(designSize), draw_(std::move(draw)), ownDisabled_(ownDisabled) {}
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State) override {
+        const int side = std::max(1, std::min(size.width(), size.height()));
+        const bool generated = mode == QIcon::Selected || (mode == QIcon::Disabled && !ownDisabled_);
+        QPixmap pm(side, side);
+        pm.fill(Qt::transparent);
+        {
+            QPainter p(&pm);
+            p.setRenderHint(QPainter::Antialiasing);
+            draw_(p, side, generated ? QIcon::Normal : mode);
+        }
+        if (generated) {
+            // Greyed or highlighted the way the style treats any other picture.
+            QStyleOption option;
+            option.palette = QApplication::palette();
+            pm = QApplication::style()->generatedIconPixmap(mode, pm, &option);
+        }
+        return pm;
+    }
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override {
+        const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+        QPixmap pm = pixmap(rect.size() * ratio, mode, state);
+        pm.setDevicePixelRatio(ratio);
+        painter->drawPixmap(rect.topLeft(), pm);
+    }
+
+    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override {
+        const int side = std::min(size.width(), size.height());
+        return {side, side};
+    }
+
+    // Window managers that take a list of fixed sizes get these.
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override {
+        QList<QSize> sizes;
+        for (int factor : {1, 2, 3, 4})
+            sizes << QSize(designSize_ * factor, designSize_ * factor);
+        return sizes;
+    }
+
+    QString key() const override { return QStringLiteral("melofon-drawn"); }
+    QIconEngine* clone() const override { return new DrawnIconEngine(*this); }
+
+private:
+    int designSize_;
+    Draw draw_;
+    bool ownDisabled_;
+};
+
+// A 32 by 32 picture, drawn in its design coordinates and scaled to the pixels asked for.
+QIcon icon32(const std::function<void(QPainter&)>& draw) {
+    return QIcon(new DrawnIconEngine(
+        32,
+        [draw](QPainter& p, int size, QIcon::Mode) {
+            p.scale(size / 32.0, size / 32.0);
+            draw(p);
+        },
+        false));
+}
 
 // A quaver: filled head with a stem, at (x, y) for the head's centre.
 void note(QPainter& p, qreal x, qreal y, const QColor& c) {
@@ -72,17 +135,18 @@ void drawGlyph(QPainter& p, Glyph glyph, int size, const QColor& c, QPoint offse
 
 } // namespace
 
-QIcon melofonIcon() {
-    return icon32([](QPainter& p) {
-        p.setBrush(QColor(0, 64, 64));
-        p.setPen(Qt::NoPen);
-        p.drawRoundedRect(QRectF(1, 1, 30, 30), 6, 6);
-        note(p, 12, 24, Qt::white);
-        note(p, 22, 21, Qt::white);
-        p.setPen(QPen(Qt::white, 2));
-        p.drawLine(QPointF(14.8, 12.5), QPointF(24.8, 9.5));
-    });
+// The program's own picture: two white quavers on a dark teal tile.
+void drawMelofonIcon(QPainter& p) {
+    p.setBrush(QColor(0, 64, 64));
+    p.setPen(Qt::NoPen);
+    p.drawRoundedRect(QRectF(1, 1, 30, 30), 6, 6);
+    note(p, 12, 24, Qt::white);
+    note(p, 22, 21, Qt::white);
+    p.setPen(QPen(Qt::white, 2));
+    p.drawLine(QPointF(14.8, 12.5), QPointF(24.8, 9.5));
 }
+
+QIcon melofonIcon() { return icon32(drawMelofonIcon); }
 
 QIcon iconNueva() {
     return icon32([](QPainter& p) {
@@ -156,16 +220,19 @@ QIcon iconQuitar() {
 }
 
 QIcon transportIcon(Glyph glyph, int size) {
-    QIcon icon(paint(size, [&](QPainter& p) { drawGlyph(p, glyph, size - 1, Qt::black, {0, 0}); }));
-    if (glyph != Glyph::Pause) {
-        icon.addPixmap(paint(size,
-                             [&](QPainter& p) {
-                                 drawGlyph(p, glyph, size - 1, Qt::white, {1, 1});
-                                 drawGlyph(p, glyph, size - 1, QColor(64, 64, 64), {0, 0});
-                             }),
-                       QIcon::Disabled);
-    }
-    return icon;
+    return QIcon(new DrawnIconEngine(
+        size,
+        [glyph, size](QPainter& p, int pixels, QIcon::Mode mode) {
+            if (mode != QIcon::Disabled) {
+                drawGlyph(p, glyph, pixels - 1, Qt::black, {0, 0});
+                return;
+            }
+            // The shadow lies one logical pixel off, however many device pixels that is.
+            const int shadow = std::max(1, int(std::lround(double(pixels) / size)));
+            drawGlyph(p, glyph, pixels - shadow, Qt::white, {shadow, shadow});
+            drawGlyph(p, glyph, pixels - shadow, QColor(64, 64, 64), {0, 0});
+        },
+        glyph != Glyph::Pause));
 }
 
 } // namespace melofon::app

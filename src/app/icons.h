@@ -2,12 +2,16 @@
 
 #include <QIcon>
 
+class QPainter;
+
 namespace melofon::app {
 
 // Every picture of the main window, drawn here so that no image files are needed.
 enum class Glyph { Play, Pause, Stop };
 
 QIcon melofonIcon();
+// The program's icon in a 32 by 32 space; the installed icon files are drawn from it too.
+void drawMelofonIcon(QPainter& p);
 QIcon iconNueva();
 QIcon iconEliminar();
 QIcon iconAcerca();

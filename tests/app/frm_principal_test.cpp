@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <set>
 
 using melofon::app::frmPrincipal;
 using melofon::store::PlaylistStore;
@@ -137,6 +138,7 @@ QString textOf(QWidget* w) {
 
 TEST_F(MainWindowTest, EveryControlHasItsKindContainerPlaceCaptionAndTooltip) {
     open();
+    std::set<QString> accessibleNames;
     EXPECT_EQ(window->objectName(), QStringLiteral("frmPrincipal"));
     for (const Layout& c : kLayout) {
         SCOPED_TRACE(c.name);
@@ -147,6 +149,11 @@ TEST_F(MainWindowTest, EveryControlHasItsKindContainerPlaceCaptionAndTooltip) {
         EXPECT_EQ(w->geometry(), pixels(c));
         EXPECT_EQ(textOf(w), QString::fromUtf8(c.text));
         EXPECT_EQ(w->toolTip(), QString::fromUtf8(c.tip));
+        // What has no caption has a name of its own for screen readers.
+        if (!*c.text) {
+            EXPECT_FALSE(w->accessibleName().isEmpty());
+            EXPECT_TRUE(accessibleNames.insert(w->accessibleName()).second) << "named twice";
+        }
     }
     // Members are the same objects as the named children.
     EXPECT_EQ(window->fraInformación, control("fraInformación"));
@@ -193,6 +200,10 @@ TEST_F(MainWindowTest, InitialStateAfterStartUp) {
     EXPECT_EQ(window->hsVolumen->minimum(), -10000);
     EXPECT_EQ(window->hsVolumen->maximum(), 0);
     EXPECT_EQ(window->hsTiempo->maximum(), 100);
+    EXPECT_EQ(window->hsVolumen->singleStep(), 100);
+    EXPECT_EQ(window->hsVolumen->pageStep(), 1000);
+    EXPECT_EQ(window->hsTiempo->singleStep(), 1);
+    EXPECT_EQ(window->hsTiempo->pageStep(), 10);
     EXPECT_TRUE(window->Timer1->isActive());
     EXPECT_EQ(window->Timer1->interval(), 1000);
     EXPECT_TRUE(window->sDirectorio.isEmpty());
@@ -255,6 +266,8 @@ TEST_F(MainWindowTest, LooksAsDrawn) {
             for (int x = 0; x < disabled.width(); ++x)
                 whiteShadow = whiteShadow || isWhite(disabled.pixelColor(x, y));
         EXPECT_TRUE(whiteShadow);
+        // Drawn at the screen's pixel density, not scaled up from one size.
+        EXPECT_EQ(b->icon().pixmap(size, 2.0, QIcon::Disabled).size(), size * 2);
     }
 }
 
