@@ -12,6 +12,7 @@
 #include "playback/gst_player.h"
 #include "support/scripted_dialogs.h"
 #include "support/sound_files.h"
+#include "support/stalled_sink.h"
 #include "support/store_rows.h"
 
 #include <QApplication>
@@ -309,37 +310,11 @@ void reportMissingFiles() {
                 kSeconds, 100.0 * cost.cpu / cost.wall, static_cast<unsigned long long>(player.Opens()));
 }
 
-// A sink whose first pipeline hangs in its streaming thread, as a read from a share that
-// stopped answering does.
-struct Stall {
-    std::mutex mutex;
-    std::condition_variable released;
-    bool free = false;
-    int pipelines = 0;
-    GstPlayer::SinkFactory factory() {
-        return [this]() -> GstElement* {
-            GstElement* sink = gst_element_factory_make("fakesink", nullptr);
-            std::lock_guard lock(mutex);
-            if (pipelines++ == 0) {
-                GstPad* pad = gst_element_get_static_pad(sink, "sink");
-                gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, [](GstPad*, GstPadProbeInfo*, gpointer self) {
-                    auto* s = static_cast<Stall*>(self);
-                    std::unique_lock lock(s->mutex);
-                    s->released.wait(lock, [&] { return s->free; });
-                    return GST_PAD_PROBE_OK;
-                }, this, nullptr);
-                gst_object_unref(pad);
-            }
-            return sink;
-        };
-    }
-};
-
 void reportAnswerTime(const QString& dir) {
     const QString wav = dir + QStringLiteral("/tono0.wav");
     const QString fifo = dir + QStringLiteral("/tuberia.wav");
     run(QStringLiteral("mkfifo"), {fifo});
-    auto* stall = new Stall; // outlives the player: its hung thread may still be on its way out
+    auto* stall = new melofon::test::Stall; // outlives the player: its hung thread may still be on its way out
     double slowestCall = 0, latestEvent = 0;
     {
         GstPlayer player(stall->factory());

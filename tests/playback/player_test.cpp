@@ -1,5 +1,6 @@
 #include "playback/gst_player.h"
 #include "support/sound_files.h"
+#include "support/stalled_sink.h"
 #include "support/temp_dir.h"
 
 #include <QCoreApplication>
@@ -372,41 +373,9 @@ TEST(PlayerTest, AnEndNotYetSeenDoesNotStopTheNextFile) {
     EXPECT_GT(player.CurrentPosition(), 0.1);
 }
 
-// An output whose first pipeline hangs in its streaming thread, as a read from a share
-// that stopped answering does, until the test lets it go.
-struct Stall {
-    std::mutex mutex;
-    std::condition_variable released;
-    bool free = false;
-    int pipelines = 0;
-
-    GstPlayer::SinkFactory factory() {
-        return [this]() -> GstElement* {
-            GstElement* sink = gst_element_factory_make("fakesink", nullptr);
-            std::lock_guard lock(mutex);
-            if (pipelines++ == 0) {
-                GstPad* pad = gst_element_get_static_pad(sink, "sink");
-                gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, [](GstPad*, GstPadProbeInfo*, gpointer self) {
-                    auto* s = static_cast<Stall*>(self);
-                    std::unique_lock lock(s->mutex);
-                    s->released.wait(lock, [&] { return s->free; });
-                    return GST_PAD_PROBE_OK;
-                }, this, nullptr);
-                gst_object_unref(pad);
-            }
-            return sink;
-        };
-    }
-    void release() {
-        std::lock_guard lock(mutex);
-        free = true;
-        released.notify_all();
-    }
-};
-
 TEST(PlayerTest, AFileThatHangsHoldsNeitherTheCallerNorTheNextFile) {
     // Outlives the test: the hung thread may still be on its way out.
-    Stall& stall = *new Stall;
+    melofon::test::Stall& stall = *new melofon::test::Stall;
     {
         GstPlayer player(stall.factory());
         player.setFileName(Files::get().wav1s());
