@@ -1,6 +1,7 @@
 #include "app/qt_dialogs.h"
 #include "app/translations.h"
 #include "app/frm_principal.h"
+#include "app/mpris.h"
 #include "playback/gst_player.h"
 #include "store/playlist_store.h"
 
@@ -16,6 +17,8 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Melofon"));
     QApplication::setApplicationVersion(QStringLiteral(MELOFON_VERSION));
+    // Lets the desktop match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("melofon"));
     melofon::app::loadSpanishTranslations(app);
 
     using melofon::store::PlaylistStore;
@@ -37,6 +40,9 @@ int main(int argc, char* argv[]) {
     try {
         store = std::make_unique<PlaylistStore>(dir);
     } catch (const StoreError& e) {
+        // A second copy on the same tables brings the first one's window forward instead.
+        if (e.kind() == StoreError::Kind::AlreadyOpen && melofon::app::Mpris::raiseCopyWith(dir))
+            return 0;
         QMessageBox::critical(nullptr, QStringLiteral("Melofon"), e.message());
         return 1;
     }
@@ -52,6 +58,8 @@ int main(int argc, char* argv[]) {
     input.setParent(&window);
     cmExplorar.setParent(&window);
     window.start();
+    // The desktop's media keys and player controls.
+    melofon::app::Mpris mpris(window, player, dir);
     // Without sound the playlists can still be edited.
     if (!player.unavailable().isEmpty())
         QMessageBox::warning(&window, QStringLiteral("Melofon"), player.unavailable());

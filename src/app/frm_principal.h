@@ -118,6 +118,8 @@ public:
     // Shows the file the player has just started: caption, duration, elapsed time from
     // zero, volume and position.
     void MostrarArchivo();
+    // What the caption shows of a file's name.
+    static QString NombreMostrado(const QString& fileName);
     // The duration labels, and the bar's seconds per step for a walk's file.
     void MostrarDuracion();
     playback::PlaylistWalk& walk() { return *walk_; }

@@ -128,17 +128,18 @@ void frmPrincipal::markPlayingRow() {
     lstContenido->setBoldRow(row);
 }
 
+QString frmPrincipal::NombreMostrado(const QString& name) {
+    // The name after the first folder separator from the fourth character on: the drive
+    // and first folder ("C:\Musica\", "/home/") are left out.
+    qsizetype cut = -1;
+    for (qsizetype i = 3; i < name.size() && cut < 0; ++i)
+        if (name.at(i) == QLatin1Char('\\') || name.at(i) == QLatin1Char('/'))
+            cut = i;
+    return name.mid(cut + 1);
+}
+
 void frmPrincipal::MostrarArchivo() {
-    ignoringFailure([&] {
-        // The name after the first folder separator from the fourth character on: the drive
-        // and first folder ("C:\Musica\", "/home/") are left out.
-        const QString name = mpReproductor.FileName();
-        qsizetype cut = -1;
-        for (qsizetype i = 3; i < name.size() && cut < 0; ++i)
-            if (name.at(i) == QLatin1Char('\\') || name.at(i) == QLatin1Char('/'))
-                cut = i;
-        setWindowTitle(QStringLiteral("Melofon - ") + name.mid(cut + 1));
-    });
+    ignoringFailure([&] { setWindowTitle(QStringLiteral("Melofon - ") + NombreMostrado(mpReproductor.FileName())); });
     lblMinTranscurridos->setText(QStringLiteral("00"));
     lblSegTranscurridos->setText(QStringLiteral("00"));
     MostrarDuracion();
