@@ -174,9 +174,15 @@ struct Capture {
     }
 };
 
-// The silence between stream k-1 and stream k, in milliseconds: silent samples on both
-// sides of the joint, plus the time no samples came at all.
-double silenceBefore(Capture& c, std::size_t k) {
+// What separates stream k-1 from stream k: the silent samples on both sides of the joint,
+// in milliseconds, and how long the output was fed nothing at all, by the wall clock (which
+// has a scheduling jitter of a fraction of a millisecond).
+struct Joint {
+    double silentMs = 0;
+    double idleMs = 0;
+};
+
+Joint jointBefore(Capture& c, std::size_t k) {
     const auto quiet = [&](std::size_t i) { return std::abs(int(c.left[i])) < 200; };
     const std::size_t joint = c.starts[k];
     std::size_t before = 0, after = 0;
@@ -184,13 +190,12 @@ double silenceBefore(Capture& c, std::size_t k) {
         ++before;
     while (joint + after < c.left.size() && quiet(joint + after))
         ++after;
-    // Samples are rendered in real time: the first of a stream is due right after the
-    // last of the one before. Beyond that, the output was fed nothing.
-    const double due = double(c.startWall[k - 1]) + 1e6 * double(joint - c.starts[k - 1]) / kRate;
-    const double idleMs = std::max(0.0, (double(c.startWall[k]) - due) / 1000.0);
     // A sine leaves at most one sample near zero by itself; two count as none.
     const std::size_t silent = before + after <= 2 ? 0 : before + after;
-    return 1000.0 * double(silent) / kRate + idleMs;
+    // Samples are rendered in real time: the first of a stream is due right after the
+    // last of the one before.
+    const double due = double(c.startWall[k - 1]) + 1e6 * double(joint - c.starts[k - 1]) / kRate;
+    return {1000.0 * double(silent) / kRate, std::max(0.0, (double(c.startWall[k]) - due) / 1000.0)};
 }
 
 // A main window on a store of its own, holding one playlist.
@@ -251,8 +256,9 @@ void reportGaps(const QString& dir) {
             std::printf("  %s: %zu streams reached the output, not 3\n", name, capture.starts.size());
             continue;
         }
-        std::printf("  Melofon's walk, %s:  %6.2f  %6.2f   (frames per file:", name, silenceBefore(capture, 1),
-                    silenceBefore(capture, 2));
+        const Joint one = jointBefore(capture, 1), two = jointBefore(capture, 2);
+        std::printf("  Melofon's walk, %s: silent samples %.2f, %.2f; output idle %.2f, %.2f (frames per file:", name,
+                    one.silentMs, two.silentMs, one.idleMs, two.idleMs);
         for (std::size_t k = 0; k < 3; ++k)
             std::printf(" %zu", (k + 1 < 3 ? capture.starts[k + 1] : capture.left.size()) - capture.starts[k]);
         std::printf("; %d in each file)\n", 2 * kRate);
