@@ -320,7 +320,7 @@ void reportAnswerTime(const QString& dir) {
     const QString wav = dir + QStringLiteral("/tono0.wav");
     const QString fifo = dir + QStringLiteral("/tuberia.wav");
     run(QStringLiteral("mkfifo"), {fifo});
-    auto* stall = new melofon::test::Stall; // outlives the player: its hung thread may still be on its way out
+    static auto* const stall = new melofon::test::Stall; // its hung thread may outlive the player
     double slowestCall = 0, latestEvent = 0;
     {
         GstPlayer player(stall->factory());

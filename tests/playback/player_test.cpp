@@ -375,7 +375,9 @@ TEST(PlayerTest, AnEndNotYetSeenDoesNotStopTheNextFile) {
 
 TEST(PlayerTest, AFileThatHangsHoldsNeitherTheCallerNorTheNextFile) {
     // Outlives the test: the hung thread may still be on its way out.
-    melofon::test::Stall& stall = *new melofon::test::Stall;
+    static auto* const kept = new melofon::test::Stall;
+    melofon::test::Stall& stall = *kept;
+    stall.reset();
     {
         GstPlayer player(stall.factory());
         player.setFileName(Files::get().wav1s());

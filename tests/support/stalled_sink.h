@@ -34,6 +34,12 @@ struct Stall {
             return sink;
         };
     }
+    // For another use, once the hung thread has been let go.
+    void reset() {
+        std::lock_guard lock(mutex);
+        free = false;
+        pipelines = 0;
+    }
     void release() {
         std::lock_guard lock(mutex);
         free = true;
