@@ -40,6 +40,27 @@ void putLe32(char* p, std::uint32_t v) {
 
 QString systemError(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
 
+// Why a write failed, in the user's words.
+QString writeError(int err) {
+    switch (err) {
+    case ENOSPC:
+        return QStringLiteral("el disco está lleno");
+    case EDQUOT:
+        return QStringLiteral("se ha superado la cuota de disco");
+    case EIO:
+        return QStringLiteral("error de entrada/salida del disco");
+    case EROFS:
+        return QStringLiteral("el sistema de archivos es de solo lectura");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("no hay permiso para escribir en el archivo");
+    case EFBIG:
+        return QStringLiteral("el archivo ha llegado al tamaño máximo");
+    default:
+        return systemError(err);
+    }
+}
+
 // Reads exactly `size` bytes at `offset`; false on a short read.
 bool preadFully(int fd, void* buffer, std::size_t size, std::int64_t offset) {
     auto* out = static_cast<char*>(buffer);
@@ -126,18 +147,34 @@ QByteArray headerDate() {
     return d;
 }
 
+TableIo systemIo;
+TableIo* installedIo = &systemIo;
+
 } // namespace
+
+bool TableIo::write(int fd, const char* data, std::size_t size, std::int64_t offset) {
+    return pwriteFully(fd, data, size, offset);
+}
+bool TableIo::sync(int fd) { return ::fdatasync(fd) == 0; }
+bool TableIo::truncate(int fd, std::int64_t length) { return ::ftruncate(fd, off_t(length)) == 0; }
+TableIo& TableIo::current() { return *installedIo; }
+void TableIo::install(TableIo* io) { installedIo = io ? io : &systemIo; }
 
 QString findTableFile(const QString& dir, const QString& baseName) {
     return findCaseInsensitive(dir, baseName + QStringLiteral(".dbf"));
 }
 
 DbfTable::~DbfTable() {
-    if (fd_ >= 0) {
-        if (dirty_)
-            ::fdatasync(fd_);
-        ::close(fd_);
+    if (fd_ < 0)
+        return;
+    if (dataDirty_ || headerDirty_) {
+        try {
+            commit();
+        } catch (const StoreError&) {
+            // Rolled back to the last commit; nothing more can be done on the way out.
+        }
     }
+    ::close(fd_);
 }
 
 void DbfTable::fail(StoreError::Kind kind, const QString& why) const {
@@ -232,24 +269,52 @@ std::unique_ptr<DbfTable> DbfTable::open(const QString& path, Mode mode) {
     const std::uint64_t onDisk = (fileSize - t->headerLength_) / t->recordLength_;
     const std::uint32_t count = std::uint32_t(std::min<std::uint64_t>(declaredCount, onDisk));
 
-    if (mode == Mode::ReadWrite && count == declaredCount) {
-        // Bytes past the committed records are what an interrupted append left behind.
-        const std::uint64_t end = t->headerLength_ + std::uint64_t(count) * t->recordLength_;
-        bool clean = fileSize == end;
-        if (fileSize == end + 1) {
-            unsigned char last = 0;
-            clean = preadFully(t->fd_, &last, 1, std::int64_t(end)) && last == kEndOfFile;
-        }
-        if (!clean) {
-            const char eof = char(kEndOfFile);
-            if (::ftruncate(t->fd_, off_t(end)) != 0 || !pwriteFully(t->fd_, &eof, 1, std::int64_t(end)) ||
-                ::fdatasync(t->fd_) != 0)
-                t->fail(StoreError::Kind::WriteFailed, systemError(errno));
-        }
+    t->committedRows_ = count;
+    t->fileSize_ = std::int64_t(fileSize);
+    const std::uint64_t end = t->headerLength_ + std::uint64_t(count) * t->recordLength_;
+    t->tailBytes_ = std::int64_t(fileSize - end);
+    bool clean = false;
+    if (t->tailBytes_ == 1) {
+        unsigned char last = 0;
+        clean = preadFully(t->fd_, &last, 1, std::int64_t(end)) && last == kEndOfFile;
     }
+    // One record, whole or partial, and an end mark is what an interrupted append of
+    // ours leaves; more is someone else's data.
+    t->tailIsOurs_ = !clean && count == declaredCount && t->tailBytes_ <= std::int64_t(t->recordLength_) + 1;
 
     t->readRecords(count);
     return t;
+}
+
+std::int64_t DbfTable::committedEnd() const {
+    return std::int64_t(headerLength_) + std::int64_t(committedRows_) * recordLength_;
+}
+
+void DbfTable::repair() {
+    if (mode_ != Mode::ReadWrite || (tornRows_ == 0 && !tailIsOurs_))
+        return;
+    TableIo& io = TableIo::current();
+    const auto failRepair = [this] { fail(StoreError::Kind::WriteFailed, writeError(errno)); };
+    for (std::uint32_t r = 0; r < committedRows_ && tornRows_ > 0; ++r) {
+        if (deleted_[r] != 2)
+            continue;
+        const char mark = '*';
+        if (!io.write(fd_, &mark, 1, std::int64_t(headerLength_) + std::int64_t(r) * recordLength_))
+            failRepair();
+        deleted_[r] = 1;
+        --tornRows_;
+    }
+    if (tailIsOurs_) {
+        const char eof = char(kEndOfFile);
+        const std::int64_t end = committedEnd();
+        if (!io.write(fd_, &eof, 1, end) || !io.truncate(fd_, end + 1))
+            failRepair();
+        fileSize_ = end + 1;
+        tailBytes_ = 1;
+        tailIsOurs_ = false;
+    }
+    if (!io.sync(fd_))
+        failRepair();
 }
 
 void DbfTable::readRecords(std::uint32_t count) {
@@ -287,13 +352,15 @@ void DbfTable::readRecords(std::uint32_t count) {
 }
 
 void DbfTable::storeRecord(const char* record) {
-    const bool gone = record[0] == '*';
+    const std::uint8_t state = record[0] == ' ' ? 0 : record[0] == '*' ? 1 : 2;
     const auto row = std::uint32_t(deleted_.size());
-    deleted_.push_back(gone ? 1 : 0);
+    deleted_.push_back(state);
     skipForward_.push_back(row + 1);
     skipBackward_.push_back(row);
-    if (!gone)
+    if (state == 0)
         ++liveRows_;
+    else if (state == 2)
+        ++tornRows_;
     for (std::size_t i = 0; i < fields_.size(); ++i) {
         const char* p = record + fieldOffsets_[i];
         const std::size_t len = std::size_t(fields_[i].length);
@@ -422,37 +489,97 @@ QByteArray DbfTable::encodeRecord(const std::vector<QVariant>& values) const {
 void DbfTable::writeAt(std::int64_t offset, const char* data, std::size_t size) {
     if (mode_ != Mode::ReadWrite)
         fail(StoreError::Kind::WriteFailed, QStringLiteral("está abierta solo para lectura"));
-    if (!pwriteFully(fd_, data, size, offset))
-        fail(StoreError::Kind::WriteFailed, systemError(errno));
-    dirty_ = true;
+    if (!TableIo::current().write(fd_, data, size, offset))
+        rollBack(errno);
+    fileSize_ = std::max(fileSize_, offset + std::int64_t(size));
+    dataDirty_ = true;
 }
 
-void DbfTable::sync() {
-    if (!dirty_)
+// Puts the file back as the last commit left it, so that no reader sees a half-written
+// row past the count, forgets the uncommitted rows, and reports `err`.
+void DbfTable::rollBack(int err) {
+    if (rowCount() > committedRows_) {
+        TableIo& io = TableIo::current();
+        char count[4];
+        putLe32(count, committedRows_);
+        // In place first, then the cut: neither needs room the disk may not have.
+        io.write(fd_, count, sizeof count, 4);
+        if (!overwritten_.isEmpty())
+            io.write(fd_, overwritten_.constData(), std::size_t(overwritten_.size()), committedEnd());
+        io.truncate(fd_, sizeBeforeAppend_);
+        io.sync(fd_);
+        fileSize_ = sizeBeforeAppend_;
+        dropRowsFrom(committedRows_);
+        headerDirty_ = false;
+    }
+    throw StoreError(StoreError::Kind::WriteFailed,
+                     QStringLiteral("No se pudo guardar el cambio en la tabla %1: %2. La tabla queda "
+                                    "como estaba antes del cambio.")
+                         .arg(displayName(path_), writeError(err)));
+}
+
+void DbfTable::dropRowsFrom(std::uint32_t row) {
+    for (std::uint32_t r = row; r < rowCount(); ++r)
+        liveRows_ -= deleted_[r] == 0;
+    deleted_.resize(row);
+    skipForward_.resize(row);
+    skipBackward_.resize(row);
+    for (std::uint32_t& next : skipForward_)
+        next = std::min(next, row);
+    for (Column& c : columns_) {
+        if (!c.numbers.empty())
+            c.numbers.resize(row);
+        if (!c.textEnd.empty()) {
+            c.textEnd.resize(row);
+            c.text.resize(row == 0 ? 0 : c.textEnd.back());
+        }
+    }
+    for (auto& chains : chains_)
+        chains.reset(); // rebuilt on the next search
+}
+
+void DbfTable::commit() {
+    if (!dataDirty_ && !headerDirty_)
         return;
-    if (::fdatasync(fd_) != 0)
-        fail(StoreError::Kind::WriteFailed, systemError(errno));
-    dirty_ = false;
+    TableIo& io = TableIo::current();
+    if (dataDirty_ && !io.sync(fd_))
+        rollBack(errno);
+    dataDirty_ = false;
+    if (headerDirty_) {
+        // The header's count is the commit: until it is durable the new records are a tail.
+        QByteArray header = headerDate();
+        header.resize(7);
+        putLe32(header.data() + 3, rowCount());
+        if (!io.write(fd_, header.constData(), std::size_t(header.size()), 1) || !io.sync(fd_))
+            rollBack(errno);
+        headerDirty_ = false;
+    }
+    committedRows_ = rowCount();
 }
 
 std::uint32_t DbfTable::append(const std::vector<QVariant>& values) {
     QByteArray buffer = encodeRecord(values);
+    if (mode_ != Mode::ReadWrite)
+        fail(StoreError::Kind::WriteFailed, QStringLiteral("está abierta solo para lectura"));
     const std::uint32_t row = rowCount();
+    const std::int64_t at = std::int64_t(headerLength_) + std::int64_t(row) * recordLength_;
+    if (row == committedRows_) {
+        // What a rollback of this and the following uncommitted rows puts back.
+        sizeBeforeAppend_ = fileSize_;
+        overwritten_.resize(qsizetype(std::max<std::int64_t>(0, fileSize_ - at)));
+        if (!overwritten_.isEmpty() && !preadFully(fd_, overwritten_.data(), std::size_t(overwritten_.size()), at))
+            fail(StoreError::Kind::CannotOpen, QStringLiteral("no se pudo leer el final del archivo"));
+    }
     buffer.append(char(kEndOfFile));
-    writeAt(std::int64_t(headerLength_) + std::int64_t(row) * recordLength_, buffer.constData(),
-            std::size_t(buffer.size()));
-    // The header's count is the commit: until it is written the record is a tail.
-    QByteArray header = headerDate();
-    header.resize(7);
-    putLe32(header.data() + 3, row + 1);
-    writeAt(1, header.constData(), std::size_t(header.size()));
+    writeAt(at, buffer.constData(), std::size_t(buffer.size()));
+    headerDirty_ = true;
 
     storeRecord(buffer.constData());
     for (std::size_t i = 0; i < chains_.size(); ++i)
         if (chains_[i])
             addToChains(*chains_[i], int(i), row);
     if (!deferSync_)
-        sync();
+        commit();
     return row;
 }
 
@@ -463,10 +590,9 @@ void DbfTable::markDeleted(std::uint32_t row) {
     writeAt(std::int64_t(headerLength_) + std::int64_t(row) * recordLength_, &mark, 1);
     deleted_[row] = 1;
     --liveRows_;
-    const QByteArray date = headerDate();
-    writeAt(1, date.constData(), std::size_t(date.size()));
+    headerDirty_ = true; // the date
     if (!deferSync_)
-        sync();
+        commit();
 }
 
 void DbfTable::addToChains(IdChains& chains, int field, std::uint32_t row) {

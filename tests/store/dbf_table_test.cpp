@@ -323,24 +323,47 @@ TEST(DbfReading, MissingEndMarkIsAcceptedAndNotRepaired) {
     EXPECT_EQ(dir.read(QStringLiteral("t.dbf")), b.build());
 }
 
-TEST(DbfReading, TailOfAnInterruptedAppendIsCutOnlyWhenOpenedForWriting) {
-    TempDir dir;
-    DbfBytes b;
-    b.fields = {{"ID", 'N', 4}};
-    b.add(rightAligned("1", 4));
-    b.add(rightAligned("2", 4)); // written, but the count was never updated
-    b.declaredCount = 1;
-    const QByteArray killed = b.build();
-    dir.write(QStringLiteral("t.dbf"), killed);
+// Opening never writes; repair() cuts only what an interrupted append of ours leaves
+// (one record, whole or partial, zeros included when a power cut came first) and turns
+// torn records into deleted ones. Anything longer past the count is left alone.
+TEST(DbfReading, RepairMendsOnlyWhatAnInterruptedAppendLeaves) {
+    const QByteArray record = " " + rightAligned("2", 4);
+    const struct {
+        const char* name;
+        QByteArray tail;
+        char firstFlag; // of the counted record
+        bool cut;
+    } cases[] = {
+        {"whole record", record + char(0x1A), ' ', true},
+        {"partial record", record.left(3), ' ', true},
+        {"zeros of a record not yet on disk", QByteArray(6, '\0'), ' ', true},
+        {"torn counted record", QByteArray(1, char(0x1A)), '\0', false},
+        {"unknown data", QByteArray(300, 'x'), ' ', false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        DbfBytes b;
+        b.fields = {{"ID", 'N', 4}};
+        b.add(rightAligned("1", 4));
+        b.endMark = false;
+        QByteArray file = b.build();
+        file[32 + 32 + 1] = c.firstFlag;
+        file += c.tail;
+        dir.write(QStringLiteral("t.dbf"), file);
 
-    auto ro = DbfTable::open(dir.file(QStringLiteral("t.dbf")), DbfTable::Mode::ReadOnly);
-    EXPECT_EQ(ro->rowCount(), 1u);
-    EXPECT_EQ(dir.read(QStringLiteral("t.dbf")), killed);
-
-    auto rw = openRw(dir, QStringLiteral("t.dbf"));
-    EXPECT_EQ(rw->rowCount(), 1u);
-    const QByteArray repaired = dir.read(QStringLiteral("t.dbf"));
-    EXPECT_EQ(repaired, killed.left(32 + 32 + 1 + 5) + char(0x1A));
+        auto t = openRw(dir, QStringLiteral("t.dbf"));
+        EXPECT_EQ(t->rowCount(), 1u);
+        EXPECT_EQ(t->liveRowCount(), c.firstFlag == ' ' ? 1u : 0u);
+        EXPECT_EQ(dir.read(QStringLiteral("t.dbf")), file);
+        t->repair();
+        QByteArray expected = file;
+        if (c.firstFlag != ' ')
+            expected[32 + 32 + 1] = '*';
+        if (c.cut)
+            expected = expected.left(32 + 32 + 1 + 5) + char(0x1A);
+        EXPECT_EQ(dir.read(QStringLiteral("t.dbf")), expected);
+    }
 }
 
 TEST(DbfReading, FilesThatAreNotDbaseTablesAreRefusedUntouched) {

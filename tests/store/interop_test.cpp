@@ -565,7 +565,7 @@ TEST(ForeignStore, OpensForeignTablesAsTheyAreAndWritesInTheirFormat) {
     ASSERT_EQ(live.size(), 10);
     EXPECT_EQ(live.at(2).toArray(), (QJsonArray{QStringLiteral("Mañana € — «Ópera»"), 3.0}));
     EXPECT_EQ(live.at(9).toArray(), (QJsonArray{QStringLiteral("Añadida € —"), 12.0}));
-    EXPECT_EQ(listas.value(QStringLiteral("deleted")).toArray(), (QJsonArray{QJsonArray{QString(), 4.0}}));
+    EXPECT_EQ(listas.value(QStringLiteral("deleted")).toArray(), (QJsonArray{QJsonValue(QJsonArray{QString(), 4.0})}));
     // Written the way the field is declared: five decimals, right-aligned, CP1252 bytes.
     const QJsonArray raw = listas.value(QStringLiteral("raw")).toArray();
     ASSERT_EQ(raw.size(), 10);
