@@ -498,7 +498,7 @@ void DbfTable::writeAt(std::int64_t offset, const char* data, std::size_t size) 
 // Puts the file back as the last commit left it, so that no reader sees a half-written
 // row past the count, forgets the uncommitted rows, and reports `err`.
 void DbfTable::rollBack(int err) {
-    if (rowCount() > committedRows_) {
+    if (appending_) {
         TableIo& io = TableIo::current();
         char count[4];
         putLe32(count, committedRows_);
@@ -511,6 +511,7 @@ void DbfTable::rollBack(int err) {
         fileSize_ = sizeBeforeAppend_;
         dropRowsFrom(committedRows_);
         headerDirty_ = false;
+        appending_ = false;
     }
     throw StoreError(StoreError::Kind::WriteFailed,
                      QStringLiteral("No se pudo guardar el cambio en la tabla %1: %2. La tabla queda "
@@ -555,6 +556,7 @@ void DbfTable::commit() {
         headerDirty_ = false;
     }
     committedRows_ = rowCount();
+    appending_ = false;
 }
 
 std::uint32_t DbfTable::append(const std::vector<QVariant>& values) {
@@ -563,12 +565,13 @@ std::uint32_t DbfTable::append(const std::vector<QVariant>& values) {
         fail(StoreError::Kind::WriteFailed, QStringLiteral("está abierta solo para lectura"));
     const std::uint32_t row = rowCount();
     const std::int64_t at = std::int64_t(headerLength_) + std::int64_t(row) * recordLength_;
-    if (row == committedRows_) {
+    if (!appending_) {
         // What a rollback of this and the following uncommitted rows puts back.
         sizeBeforeAppend_ = fileSize_;
         overwritten_.resize(qsizetype(std::max<std::int64_t>(0, fileSize_ - at)));
         if (!overwritten_.isEmpty() && !preadFully(fd_, overwritten_.data(), std::size_t(overwritten_.size()), at))
             fail(StoreError::Kind::CannotOpen, QStringLiteral("no se pudo leer el final del archivo"));
+        appending_ = true;
     }
     buffer.append(char(kEndOfFile));
     writeAt(at, buffer.constData(), std::size_t(buffer.size()));

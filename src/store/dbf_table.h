@@ -153,6 +153,7 @@ private:
     // The file's size when the uncommitted rows began, and the bytes they overwrote
     // there: what a rollback puts back.
     std::int64_t fileSize_ = 0;
+    bool appending_ = false; // records written past committedRows_ (perhaps halfway)
     std::int64_t sizeBeforeAppend_ = 0;
     QByteArray overwritten_;
     // Bytes past the counted records when opened, and whether repair() may cut them.
