@@ -272,15 +272,15 @@ std::unique_ptr<DbfTable> DbfTable::open(const QString& path, Mode mode) {
     t->committedRows_ = count;
     t->fileSize_ = std::int64_t(fileSize);
     const std::uint64_t end = t->headerLength_ + std::uint64_t(count) * t->recordLength_;
-    t->tailBytes_ = std::int64_t(fileSize - end);
+    const auto tail = std::int64_t(fileSize - end);
     bool clean = false;
-    if (t->tailBytes_ == 1) {
+    if (tail == 1) {
         unsigned char last = 0;
         clean = preadFully(t->fd_, &last, 1, std::int64_t(end)) && last == kEndOfFile;
     }
     // One record, whole or partial, and an end mark is what an interrupted append of
     // ours leaves; more is someone else's data.
-    t->tailIsOurs_ = !clean && count == declaredCount && t->tailBytes_ <= std::int64_t(t->recordLength_) + 1;
+    t->tailIsOurs_ = !clean && count == declaredCount && tail <= std::int64_t(t->recordLength_) + 1;
 
     t->readRecords(count);
     return t;
@@ -310,7 +310,6 @@ void DbfTable::repair() {
         if (!io.write(fd_, &eof, 1, end) || !io.truncate(fd_, end + 1))
             failRepair();
         fileSize_ = end + 1;
-        tailBytes_ = 1;
         tailIsOurs_ = false;
     }
     if (!io.sync(fd_))

@@ -79,7 +79,6 @@ public:
     int fieldIndex(QByteArrayView name) const;
 
     std::uint32_t rowCount() const { return std::uint32_t(deleted_.size()); }
-    std::uint32_t tornRowCount() const { return tornRows_; }
     std::uint32_t liveRowCount() const { return liveRows_; }
     bool isDeleted(std::uint32_t row) const { return deleted_[row] != 0; }
     // The first live row at or after `row` (rowCount() when none), and the last live row
@@ -156,8 +155,7 @@ private:
     bool appending_ = false; // records written past committedRows_ (perhaps halfway)
     std::int64_t sizeBeforeAppend_ = 0;
     QByteArray overwritten_;
-    // Bytes past the counted records when opened, and whether repair() may cut them.
-    std::int64_t tailBytes_ = 0;
+    // Whether repair() may cut what lies past the counted records.
     bool tailIsOurs_ = false;
     // 0 live, 1 deleted, 2 torn (never written whole).
     std::vector<std::uint8_t> deleted_;

@@ -25,7 +25,8 @@ public:
     bool empty() const { return p_ == end_; }
     std::uint8_t byte() { return p_ == end_ ? 0 : *p_++; }
     std::string text() {
-        const std::size_t n = std::min<std::size_t>(byte(), std::size_t(end_ - p_));
+        const std::size_t length = byte();
+        const std::size_t n = std::min(length, std::size_t(end_ - p_));
         std::string s(reinterpret_cast<const char*>(p_), n);
         p_ += n;
         return s;
