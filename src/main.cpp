@@ -24,9 +24,9 @@ int main(int argc, char* argv[]) {
     // Tables beside the program are used there (read-only when that folder cannot be
     // written); otherwise the playlists live in the user's data directory.
     const QString programDir = QCoreApplication::applicationDirPath();
-    const QString dir = PlaylistStore::locate(
-        programDir, QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-                        QStringLiteral("/Melofon"));
+    const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    const QString dir =
+        PlaylistStore::locate(programDir, dataHome.isEmpty() ? QString() : dataHome + QStringLiteral("/Melofon"));
     if (dir.isEmpty()) {
         QMessageBox::critical(nullptr, QStringLiteral("Melofon"),
                               QStringLiteral("No hay ninguna carpeta donde guardar las listas de "

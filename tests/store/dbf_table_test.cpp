@@ -455,13 +455,19 @@ TEST(DbfCodePage, SidecarFileWinsOverTheLanguageDriver) {
     }
 }
 
-TEST(DbfCodePage, UnknownSidecarCodePageIsReported) {
-    TempDir dir;
-    DbfBytes b;
-    b.fields = {{"T", 'C', 4}};
-    dir.write(QStringLiteral("t.dbf"), b.build());
-    dir.write(QStringLiteral("t.cpg"), "NO-SUCH-PAGE");
-    EXPECT_EQ(openFailure(dir.file(QStringLiteral("t.dbf"))), StoreError::Kind::UnknownCodePage);
+// Unknown, not keeping ASCII as single bytes (blanks pad the fields), or a known name
+// among bytes iconv would ignore or act on.
+TEST(DbfCodePage, UnknownOrUnfitSidecarCodePageIsReported) {
+    const QByteArray cases[] = {"NO-SUCH-PAGE", "UTF-16", "UTF-32LE", "UTF-7", QByteArray("UTF-8\0junk", 10),
+                                "CP1252//TRANSLIT", "1252 850"};
+    for (const QByteArray& cpg : cases) {
+        TempDir dir;
+        DbfBytes b;
+        b.fields = {{"T", 'C', 4}};
+        dir.write(QStringLiteral("t.dbf"), b.build());
+        dir.write(QStringLiteral("t.cpg"), cpg);
+        EXPECT_EQ(openFailure(dir.file(QStringLiteral("t.dbf"))), StoreError::Kind::UnknownCodePage) << cpg.data();
+    }
 }
 
 TEST(DbfCodePage, UndefinedBytesReadAsReplacementCharacters) {
@@ -475,4 +481,9 @@ TEST(DbfCodePage, EncodingIsStrict) {
     EXPECT_EQ(CodePage("CP1252").encode(QStringLiteral("€")), QByteArray("\x80"));
     EXPECT_FALSE(CodePage("CP850").encode(QStringLiteral("€")));
     EXPECT_FALSE(CodePage("CP437").encode(QStringLiteral("ã")));
+    // A stateful code page ends with its shift back, and reads back whole.
+    const CodePage jis("ISO-2022-JP");
+    const QByteArray shifted = "\x1b$BF|K\\\x1b(B";
+    EXPECT_EQ(jis.encode(QStringLiteral("日本")), shifted);
+    EXPECT_EQ(jis.decode(shifted.constData(), shifted.size()), QStringLiteral("日本"));
 }
