@@ -70,13 +70,12 @@ void addFile(EditingContext& c, qint32 lisId, const QString& path) {
     if (!id)
         throw store::StoreError(store::StoreError::Kind::BadValue,
                                 idsExhausted(QStringLiteral("«%1»").arg(path)));
-    // The entry is committed before its link, so a crash leaves at worst an entry that no
-    // playlist lists.
+    // The command's batch commits the entries before their links, so a crash leaves at
+    // worst entries that no playlist lists.
     d.AddNew();
     d.Fields("DocId") = *id;
     d.Fields("DocPath") = path;
     d.Update();
-    docs.table().commit();
     docs.Refresh();
 
     store::Recordset& l = links.recordset();
@@ -84,7 +83,6 @@ void addFile(EditingContext& c, qint32 lisId, const QString& path) {
     l.Fields("LisId") = lisId;
     l.Fields("DocId") = *id;
     l.Update();
-    linkTable.commit();
     links.Refresh();
 
     c.lstContenido.AddItem(store::keyedItem(*id, path));

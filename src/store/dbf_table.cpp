@@ -278,12 +278,30 @@ std::unique_ptr<DbfTable> DbfTable::open(const QString& path, Mode mode) {
         unsigned char last = 0;
         clean = preadFully(t->fd_, &last, 1, std::int64_t(end)) && last == kEndOfFile;
     }
-    // One record, whole or partial, and an end mark is what an interrupted append of
-    // ours leaves; more is someone else's data.
-    t->tailIsOurs_ = !clean && count == declaredCount && tail <= std::int64_t(t->recordLength_) + 1;
+    t->tailIsOurs_ = !clean && count == declaredCount && t->isOurUncommittedTail(end, tail);
 
     t->readRecords(count);
     return t;
+}
+
+// What an interrupted command of ours leaves past the count: its records, each whole one
+// beginning with a blank (or all zeros, where a power cut kept it from the disk), the
+// last perhaps partial, and the end mark. Anything else is someone else's data.
+bool DbfTable::isOurUncommittedTail(std::int64_t end, std::int64_t tail) const {
+    if (tail > std::int64_t(64) << 20)
+        return false;
+    std::vector<char> bytes(static_cast<std::size_t>(tail));
+    if (tail > 0 && !preadFully(fd_, bytes.data(), bytes.size(), end))
+        return false;
+    for (std::size_t at = 0; at < bytes.size(); at += recordLength_) {
+        const std::size_t n = std::min<std::size_t>(recordLength_, bytes.size() - at);
+        const char* record = bytes.data() + at;
+        const bool zeros = std::all_of(record, record + n, [](char c) { return c == '\0'; });
+        const bool last = at + n == bytes.size();
+        if (!zeros && record[0] != ' ' && !(last && n == 1 && record[0] == char(kEndOfFile)))
+            return false;
+    }
+    return true;
 }
 
 std::int64_t DbfTable::committedEnd() const {
@@ -489,33 +507,52 @@ void DbfTable::writeAt(std::int64_t offset, const char* data, std::size_t size) 
     if (mode_ != Mode::ReadWrite)
         fail(StoreError::Kind::WriteFailed, QStringLiteral("está abierta solo para lectura"));
     if (!TableIo::current().write(fd_, data, size, offset))
-        rollBack(errno);
+        failWrite(errno);
     fileSize_ = std::max(fileSize_, offset + std::int64_t(size));
     dataDirty_ = true;
+}
+
+void DbfTable::failWrite(int err) const {
+    throw StoreError(StoreError::Kind::WriteFailed,
+                     QStringLiteral("No se pudo guardar el cambio en la tabla %1: %2. La tabla queda "
+                                    "como estaba antes del cambio.")
+                         .arg(displayName(path_), writeError(err)));
+}
+
+DbfTable::FileEnd DbfTable::fileEndFrom(std::int64_t at) const {
+    FileEnd e{fileSize_, at, QByteArray(qsizetype(std::max<std::int64_t>(0, fileSize_ - at)), '\0')};
+    if (!e.bytes.isEmpty() && !preadFully(fd_, e.bytes.data(), std::size_t(e.bytes.size()), at))
+        fail(StoreError::Kind::CannotOpen, QStringLiteral("no se pudo leer el final del archivo"));
+    return e;
+}
+
+// In place first, then the cut: neither needs room the disk may not have.
+void DbfTable::restore(const FileEnd& e) {
+    TableIo& io = TableIo::current();
+    if (!e.bytes.isEmpty())
+        io.write(fd_, e.bytes.constData(), std::size_t(e.bytes.size()), e.at);
+    io.truncate(fd_, e.size);
+    io.sync(fd_);
+    fileSize_ = e.size;
+}
+
+void DbfTable::discardUncommitted() {
+    if (!appending_)
+        return;
+    char count[4];
+    putLe32(count, committedRows_);
+    TableIo::current().write(fd_, count, sizeof count, 4);
+    restore(lastCommit_);
+    dropRowsFrom(committedRows_);
+    appending_ = false;
 }
 
 // Puts the file back as the last commit left it, so that no reader sees a half-written
 // row past the count, forgets the uncommitted rows, and reports `err`.
 void DbfTable::rollBack(int err) {
-    if (appending_) {
-        TableIo& io = TableIo::current();
-        char count[4];
-        putLe32(count, committedRows_);
-        // In place first, then the cut: neither needs room the disk may not have.
-        io.write(fd_, count, sizeof count, 4);
-        if (!overwritten_.isEmpty())
-            io.write(fd_, overwritten_.constData(), std::size_t(overwritten_.size()), committedEnd());
-        io.truncate(fd_, sizeBeforeAppend_);
-        io.sync(fd_);
-        fileSize_ = sizeBeforeAppend_;
-        dropRowsFrom(committedRows_);
-        headerDirty_ = false;
-        appending_ = false;
-    }
-    throw StoreError(StoreError::Kind::WriteFailed,
-                     QStringLiteral("No se pudo guardar el cambio en la tabla %1: %2. La tabla queda "
-                                    "como estaba antes del cambio.")
-                         .arg(displayName(path_), writeError(err)));
+    discardUncommitted();
+    headerDirty_ = false;
+    failWrite(err);
 }
 
 void DbfTable::dropRowsFrom(std::uint32_t row) {
@@ -564,16 +601,20 @@ std::uint32_t DbfTable::append(const std::vector<QVariant>& values) {
         fail(StoreError::Kind::WriteFailed, QStringLiteral("está abierta solo para lectura"));
     const std::uint32_t row = rowCount();
     const std::int64_t at = std::int64_t(headerLength_) + std::int64_t(row) * recordLength_;
-    if (!appending_) {
-        // What a rollback of this and the following uncommitted rows puts back.
-        sizeBeforeAppend_ = fileSize_;
-        overwritten_.resize(qsizetype(std::max<std::int64_t>(0, fileSize_ - at)));
-        if (!overwritten_.isEmpty() && !preadFully(fd_, overwritten_.data(), std::size_t(overwritten_.size()), at))
-            fail(StoreError::Kind::CannotOpen, QStringLiteral("no se pudo leer el final del archivo"));
-        appending_ = true;
-    }
+    // What a failure of this write puts back; for the first uncommitted row also what a
+    // failed commit does.
+    const FileEnd before = fileEndFrom(at);
     buffer.append(char(kEndOfFile));
-    writeAt(at, buffer.constData(), std::size_t(buffer.size()));
+    if (!TableIo::current().write(fd_, buffer.constData(), std::size_t(buffer.size()), at)) {
+        const int err = errno;
+        restore(before);
+        failWrite(err);
+    }
+    if (!appending_)
+        lastCommit_ = before;
+    appending_ = true;
+    fileSize_ = std::max(fileSize_, at + std::int64_t(buffer.size()));
+    dataDirty_ = true;
     headerDirty_ = true;
 
     storeRecord(buffer.constData());

@@ -59,10 +59,11 @@ public:
     // what an interrupted write left behind is mended by repair().
     static std::unique_ptr<DbfTable> open(const QString& path, Mode mode);
 
-    // Mends what Melofon's own interrupted write can leave: torn records become deleted
-    // ones, and an uncommitted record (whole or partial) or a missing end mark past the
-    // counted records is cut back to the end mark. Anything longer past them is not ours
-    // and stays as it is. ReadWrite tables only; a no-op when there is nothing to mend.
+    // Mends what Melofon's own interrupted command can leave: torn records become deleted
+    // ones, and its uncommitted records (the last perhaps partial) or a missing end mark
+    // past the counted records are cut back to the end mark. Anything else past them is
+    // not ours and stays as it is. ReadWrite tables only; a no-op when there is nothing
+    // to mend.
     void repair();
 
     // Writes a new empty dBASE III table (and a .cpg sidecar saying UTF-8) atomically.
@@ -95,7 +96,7 @@ public:
 
     // Encodes and checks every value first; nothing is written when one is refused.
     // `values` holds one entry per field (null for an empty field). Returns the row.
-    // A failed write puts the file back as it was and drops the row.
+    // A failed write puts the file back as it was before this row.
     std::uint32_t append(const std::vector<QVariant>& values);
     void markDeleted(std::uint32_t row);
 
@@ -104,6 +105,8 @@ public:
     // fails, the rows appended since the last one are taken back, from the file too.
     void setDeferSync(bool defer) { deferSync_ = defer; }
     void commit();
+    // Takes back the rows appended since the last commit, from the file too.
+    void discardUncommitted();
 
     // The first live row at or after `from` and before `limit` whose numeric field equals
     // `id`, in record order; npos when none. Constant time on average: a per-field chain
@@ -130,8 +133,18 @@ private:
     void storeRecord(const char* record);
     QByteArray encodeRecord(const std::vector<QVariant>& values) const;
     void writeAt(std::int64_t offset, const char* data, std::size_t size);
+    // The file from `at` to its end, as it is now.
+    struct FileEnd {
+        std::int64_t size;
+        std::int64_t at;
+        QByteArray bytes;
+    };
+    FileEnd fileEndFrom(std::int64_t at) const;
+    void restore(const FileEnd& end);
+    bool isOurUncommittedTail(std::int64_t end, std::int64_t tail) const;
     std::int64_t committedEnd() const;
-    void rollBack(int err);
+    [[noreturn]] void failWrite(int err) const;
+    [[noreturn]] void rollBack(int err);
     void dropRowsFrom(std::uint32_t row);
     void addToChains(IdChains& chains, int field, std::uint32_t row);
     IdChains& chainsFor(int field);
@@ -149,12 +162,9 @@ private:
     std::uint32_t tornRows_ = 0;
     // Rows the header on disk counts; rows past it are appended but not committed.
     std::uint32_t committedRows_ = 0;
-    // The file's size when the uncommitted rows began, and the bytes they overwrote
-    // there: what a rollback puts back.
     std::int64_t fileSize_ = 0;
-    bool appending_ = false; // records written past committedRows_ (perhaps halfway)
-    std::int64_t sizeBeforeAppend_ = 0;
-    QByteArray overwritten_;
+    bool appending_ = false; // records written past committedRows_
+    FileEnd lastCommit_{};   // the file's end as the last commit left it, while appending
     // Whether repair() may cut what lies past the counted records.
     bool tailIsOurs_ = false;
     // 0 live, 1 deleted, 2 torn (never written whole).

@@ -145,10 +145,15 @@ PlaylistStore::Batch::~Batch() noexcept(false) {
     if (--store_.batchDepth_ != 0)
         return;
     store_.setDeferSync(false);
-    // Entries before the links that name them; commit all three even if one fails, and
-    // report the first failure unless already unwinding.
+    // Entries before the links that name them. Once a commit fails, the tables after it
+    // take back their uncommitted rows: a link must not outlive the entry it names.
+    // Reports the first failure unless already unwinding.
     std::exception_ptr failure;
     for (DataSource* s : {store_.documentos_.get(), store_.lisDoc_.get(), store_.listas_.get()}) {
+        if (failure) {
+            s->table().discardUncommitted();
+            continue;
+        }
         try {
             s->table().commit();
         } catch (...) {

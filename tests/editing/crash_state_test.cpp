@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -321,6 +322,47 @@ TEST(CrashStateTest, EveryStateACrashCanLeaveOpensListsAndEdits) {
                                              {QStringLiteral("-c"), QString::fromUtf8(kDbfreadAll), forDbfread.path()});
     EXPECT_EQ(json, "{}");
     std::printf("%zu crash states checked (%zu distinct) over the four commands\n", states, seen.size());
+}
+
+// When the disk refuses to make the new entries durable, they are taken back, and so are
+// their links, which would otherwise name entries that are gone.
+TEST(CrashStateTest, AFailedCommitTakesBackTheLinksOfTheEntriesItLost) {
+    class FailingSync : public TableIo {
+    public:
+        bool sync(int fd) override {
+            if (QFile::symLinkTarget(QStringLiteral("/proc/self/fd/%1").arg(fd)).endsWith(QStringLiteral("DOCUMENT.dbf"))) {
+                errno = EIO;
+                return false;
+            }
+            return TableIo::sync(fd);
+        }
+    } failing;
+    TempDir dir;
+    {
+        PlaylistStore s(dir.path());
+        test::addPlaylist(s, 1, QStringLiteral("Rock"));
+        test::addFile(s, 1, 1, QStringLiteral("/música/uno.mp3"));
+    }
+    const Files before = readTables(dir);
+    {
+        PlaylistStore s(dir.path());
+        startSources(s);
+        Editing e(s);
+        e.fill(0);
+        e.scripted.files.choices.push_back(QStringLiteral("/música") + QChar(0) + QStringLiteral("a.mp3") + QChar(0) +
+                                           QStringLiteral("b.mp3"));
+        TableIo::install(&failing);
+        try {
+            cmdAgregarDoc_Click(e.c);
+            ADD_FAILURE() << "the failed commit was not reported";
+        } catch (const store::StoreError& err) {
+            EXPECT_TRUE(err.message().contains(QStringLiteral("DOCUMENT.dbf")) &&
+                        err.message().contains(QStringLiteral("entrada/salida")))
+                << err.message().toStdString();
+        }
+        TableIo::install(nullptr);
+    }
+    EXPECT_EQ(readTables(dir), before);
 }
 
 } // namespace

@@ -323,9 +323,9 @@ TEST(DbfReading, MissingEndMarkIsAcceptedAndNotRepaired) {
     EXPECT_EQ(dir.read(QStringLiteral("t.dbf")), b.build());
 }
 
-// Opening never writes; repair() cuts only what an interrupted append of ours leaves
-// (one record, whole or partial, zeros included when a power cut came first) and turns
-// torn records into deleted ones. Anything longer past the count is left alone.
+// Opening never writes; repair() cuts only what an interrupted command of ours leaves
+// (its records, the last perhaps partial, zeros where a power cut came first) and turns
+// torn records into deleted ones. Anything else past the count is left alone.
 TEST(DbfReading, RepairMendsOnlyWhatAnInterruptedAppendLeaves) {
     const QByteArray record = " " + rightAligned("2", 4);
     const struct {
@@ -335,6 +335,7 @@ TEST(DbfReading, RepairMendsOnlyWhatAnInterruptedAppendLeaves) {
         bool cut;
     } cases[] = {
         {"whole record", record + char(0x1A), ' ', true},
+        {"the records of one interrupted command", record + record + record.left(2), ' ', true},
         {"partial record", record.left(3), ' ', true},
         {"zeros of a record not yet on disk", QByteArray(6, '\0'), ' ', true},
         {"torn counted record", QByteArray(1, char(0x1A)), '\0', false},
