@@ -284,9 +284,10 @@ std::unique_ptr<DbfTable> DbfTable::open(const QString& path, Mode mode) {
     return t;
 }
 
-// What an interrupted command of ours leaves past the count: its records, each whole one
-// beginning with a blank (or all zeros, where a power cut kept it from the disk), the
-// last perhaps partial, and the end mark. Anything else is someone else's data.
+// What an interrupted command of ours leaves past the count: its records, each beginning
+// with the end mark its commit would have replaced (a blank if that reached the disk, or
+// all zeros where a power cut kept the record from it), the last perhaps partial, and
+// the end mark. Anything else is someone else's data.
 bool DbfTable::isOurUncommittedTail(std::int64_t end, std::int64_t tail) const {
     if (tail > std::int64_t(64) << 20)
         return false;
@@ -297,8 +298,7 @@ bool DbfTable::isOurUncommittedTail(std::int64_t end, std::int64_t tail) const {
         const std::size_t n = std::min<std::size_t>(recordLength_, bytes.size() - at);
         const char* record = bytes.data() + at;
         const bool zeros = std::all_of(record, record + n, [](char c) { return c == '\0'; });
-        const bool last = at + n == bytes.size();
-        if (!zeros && record[0] != ' ' && !(last && n == 1 && record[0] == char(kEndOfFile)))
+        if (!zeros && record[0] != ' ' && record[0] != char(kEndOfFile))
             return false;
     }
     return true;
@@ -583,11 +583,18 @@ void DbfTable::commit() {
         rollBack(errno);
     dataDirty_ = false;
     if (headerDirty_) {
-        // The header's count is the commit: until it is durable the new records are a tail.
+        // The new rows' flags and the header's count are the commit: until they are
+        // durable the new records are a tail (or, after a power cut, torn rows no reader
+        // lists). Flags first, so that a killed process never leaves a torn row.
+        bool ok = true;
+        const char live = ' ';
+        for (std::uint32_t r = committedRows_; ok && r < rowCount(); ++r)
+            ok = io.write(fd_, &live, 1, std::int64_t(headerLength_) + std::int64_t(r) * recordLength_);
         QByteArray header = headerDate();
         header.resize(7);
         putLe32(header.data() + 3, rowCount());
-        if (!io.write(fd_, header.constData(), std::size_t(header.size()), 1) || !io.sync(fd_))
+        ok = ok && io.write(fd_, header.constData(), std::size_t(header.size()), 1);
+        if (!ok || !io.sync(fd_))
             rollBack(errno);
         headerDirty_ = false;
     }
@@ -605,7 +612,10 @@ std::uint32_t DbfTable::append(const std::vector<QVariant>& values) {
     // failed commit does.
     const FileEnd before = fileEndFrom(at);
     buffer.append(char(kEndOfFile));
-    if (!TableIo::current().write(fd_, buffer.constData(), std::size_t(buffer.size()), at)) {
+    // All but the flag byte, which keeps the end mark that is there until the commit:
+    // readers that stop at the end mark rather than at the count (dbfread) see no row
+    // that is not committed, and a count that reaches the disk first names a torn row.
+    if (!TableIo::current().write(fd_, buffer.constData() + 1, std::size_t(buffer.size() - 1), at + 1)) {
         const int err = errno;
         restore(before);
         failWrite(err);

@@ -44,12 +44,12 @@ public:
 // Reading is liberal (any field order, numeric ids of any width, capped record counts,
 // a missing end-of-file mark); writing is strict and ordered so that a crash or a power
 // cut at any instant leaves the table as it was before the last commit or after it:
-//   records (+ 0x1A) and '*' marks first, made durable; then the header's date and
-//   count, made durable. Until its header is written an appended record is a tail that
-//   no reader counts.
+//   records (+ 0x1A, their flag bytes left as they were) and '*' marks first, made
+//   durable; then the header's date and count and the new records' flags, made
+//   durable. Until then an appended record is a tail that no reader counts or lists.
 // Rows are addressed by their record number; deleted rows keep their number. A record
-// whose flag byte is neither blank nor '*' is torn (a power cut came before it reached
-// the disk): it counts as deleted.
+// whose flag byte is neither blank nor '*' is torn (its commit did not reach the disk
+// whole): it counts as deleted.
 class DbfTable {
 public:
     enum class Mode { ReadOnly, ReadWrite };

@@ -55,9 +55,11 @@ seed('cp1252', dbf(LISTAS, listas, ldid=0x57), edit=2, txt='€ ñ'.encode(), cp
 seed('cp850_no_cpg', dbf(LISTAS, listas), edit=2, txt='€'.encode(), cpg=b'')
 for i, page in enumerate((b'1252', b'ANSI 1252', b'UTF-16', b'UTF-8\0junk', b'UTF-7', b'ISO-2022-JP', b'CP1252//x')):
     seed('cpg_%d' % i, dbf(LISTAS, listas), edit=2, txt='fuzz ñ'.encode(), cpg=page)
-# What an interrupted append leaves past the count: a whole record, part of one, the
-# zeros of one a power cut kept from the disk; and data that is not ours.
+# What an interrupted append leaves past the count: a whole record (its flag still the
+# end mark, or already blank), part of one, the zeros of one a power cut kept from the
+# disk; and data that is not ours.
 seed('tail_whole_record', dbf(DOCUMENT, docs, count=4), edit=2, id=5)
+seed('tail_behind_end_mark', dbf(DOCUMENT, docs[:4], end=b'\x1a' + docs[4][1:] + b'\x1a'), edit=2, id=5)
 seed('tail_partial_record', dbf(DOCUMENT, docs[:4], end=docs[4][:40]), edit=2, id=5)
 seed('tail_zeros', dbf(DOCUMENT, docs[:4], end=b'\0' * 266), edit=2, id=5)
 seed('tail_unknown_300_bytes', dbf(LISDOC, links, end=b'\x1a' + bytes(range(256)) + b'x' * 43), edit=2)
