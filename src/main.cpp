@@ -24,11 +24,12 @@ int main(int argc, char* argv[]) {
     using melofon::store::PlaylistStore;
     using melofon::store::StoreError;
 
-    // The tables live next to the program; an installed, read-only copy keeps them in
-    // the user's data directory instead.
+    // Tables beside the program are used there (read-only when that folder cannot be
+    // written); otherwise the playlists live in the user's data directory.
     const QString programDir = QCoreApplication::applicationDirPath();
-    const QString dir = PlaylistStore::chooseDirectory(
-        {programDir, QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)});
+    const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    const QString dir =
+        PlaylistStore::locate(programDir, dataHome.isEmpty() ? QString() : dataHome + QStringLiteral("/Melofon"));
     if (dir.isEmpty()) {
         QMessageBox::critical(nullptr, QStringLiteral("Melofon"),
                               QStringLiteral("No hay ninguna carpeta donde guardar las listas de "

@@ -3,6 +3,7 @@
 #include <QDir>
 
 #include <optional>
+#include <vector>
 
 namespace melofon::editing {
 
@@ -31,6 +32,17 @@ std::optional<qint32> newId(store::Recordset& rs, QByteArrayView idField) {
     return *last + 1;
 }
 
+// Tables that cannot be written are listed and played; every change is refused, with why.
+bool refusedAsReadOnly(EditingContext& c) {
+    try {
+        c.store.requireWritable();
+        return false;
+    } catch (const store::StoreError& e) {
+        c.messages.MsgBox(e.message(), MessageBoxes::vbOKOnly, kAtencion);
+        return true;
+    }
+}
+
 QString idsExhausted(const QString& what) {
     return QStringLiteral("No se puede agregar %1: ya se usó el último número disponible (2147483647).")
         .arg(what);
@@ -47,17 +59,25 @@ void refillLists(EditingContext& c) {
 void addFile(EditingContext& c, qint32 lisId, const QString& path) {
     store::DataSource& docs = c.store.dtcDocumentos();
     store::Recordset& d = docs.recordset();
-    const auto id = newId(d, "DocId");
+    store::DataSource& links = c.store.dtcLisDoc();
+    store::DbfTable& linkTable = links.table();
+    auto id = newId(d, "DocId");
+    // A link left naming a removed entry (by a crash of an older version, or another
+    // program) must not come to name this one: skip every id a link still names.
+    const int linkDocId = linkTable.fieldIndex("DocId");
+    while (id && linkTable.findId(linkDocId, *id, 0, linkTable.rowCount()) != store::DbfTable::npos)
+        id = *id == INT32_MAX ? std::nullopt : std::optional<qint32>(*id + 1);
     if (!id)
         throw store::StoreError(store::StoreError::Kind::BadValue,
                                 idsExhausted(QStringLiteral("«%1»").arg(path)));
+    // The command's batch commits the entries before their links, so a crash leaves at
+    // worst entries that no playlist lists.
     d.AddNew();
     d.Fields("DocId") = *id;
     d.Fields("DocPath") = path;
     d.Update();
     docs.Refresh();
 
-    store::DataSource& links = c.store.dtcLisDoc();
     store::Recordset& l = links.recordset();
     l.AddNew();
     l.Fields("LisId") = lisId;
@@ -72,6 +92,8 @@ void addFile(EditingContext& c, qint32 lisId, const QString& path) {
 } // namespace
 
 void cmdNuevaLis_Click(EditingContext& c) {
+    if (refusedAsReadOnly(c))
+        return;
     const QString name = c.input.InputBox(QStringLiteral("Nombre de la lista:"), QStringLiteral("Nueva Lista"),
                                           QStringLiteral("Mi música favorita"));
     if (name.isEmpty())
@@ -103,6 +125,8 @@ void cmdNuevaLis_Click(EditingContext& c) {
 }
 
 void cmdEliminarLis_Click(EditingContext& c) {
+    if (refusedAsReadOnly(c))
+        return;
     store::DataSource& listas = c.store.dtcListas();
     store::Recordset& rs = listas.recordset();
     if (rs.RecordCount() <= 0)
@@ -118,16 +142,24 @@ void cmdEliminarLis_Click(EditingContext& c) {
 
     {
         store::PlaylistStore::Batch batch(c.store);
-        // For each link, in stored order: the entries it names, then the link itself.
-        store::Recordset& links = c.store.dtcLisDoc().recordset();
-        store::Recordset& docs = c.store.dtcDocumentos().recordset();
-        for (bool link = links.FindFirst("LisId", lisId); link; link = links.FindNext("LisId", lisId)) {
-            if (const auto docId = links.Fields("DocId").toInt32()) {
-                for (bool doc = docs.FindFirst("DocId", *docId); doc; doc = docs.FindNext("DocId", *docId))
-                    docs.Delete();
-            }
-            links.Delete();
+        // The playlist's links go first, committed, then the entries they named, then the
+        // playlist: a crash in between leaves entries no link names, never a link to an
+        // entry that is gone.
+        store::DataSource& links = c.store.dtcLisDoc();
+        store::DataSource& docs = c.store.dtcDocumentos();
+        store::Recordset& l = links.recordset();
+        store::Recordset& d = docs.recordset();
+        std::vector<qint32> docIds;
+        for (bool link = l.FindFirst("LisId", lisId); link; link = l.FindNext("LisId", lisId)) {
+            if (const auto docId = l.Fields("DocId").toInt32())
+                docIds.push_back(*docId);
+            l.Delete();
         }
+        links.table().commit();
+        for (const qint32 docId : docIds)
+            for (bool doc = d.FindFirst("DocId", docId); doc; doc = d.FindNext("DocId", docId))
+                d.Delete();
+        docs.table().commit();
         rs.Delete();
         listas.Refresh();
     }
@@ -140,6 +172,8 @@ void cmdAgregarDoc_Click(EditingContext& c) {
                           kAtencion);
         return;
     }
+    if (refusedAsReadOnly(c))
+        return;
     OpenFileDialog& dialog = c.cmExplorar;
     if (!c.sDirectorio.isEmpty())
         dialog.InitDir = c.sDirectorio;
@@ -199,6 +233,8 @@ void cmdEliminarDoc_Click(EditingContext& c) {
         c.messages.MsgBox(QStringLiteral("No hay nada para borrar"), MessageBoxes::vbOKOnly, kAtencion);
         return;
     }
+    if (refusedAsReadOnly(c))
+        return;
     store::DataSource& docs = c.store.dtcDocumentos();
     store::Recordset& d = docs.recordset();
     if (d.RecordCount() <= 0)
@@ -213,10 +249,12 @@ void cmdEliminarDoc_Click(EditingContext& c) {
     const qint32 docId = *d.Fields("DocId").toInt32();
     {
         store::PlaylistStore::Batch batch(c.store);
-        // Every link to the entry first, whatever its playlist, then the entry itself.
-        store::Recordset& links = c.store.dtcLisDoc().recordset();
-        for (bool link = links.FindFirst("DocId", docId); link; link = links.FindNext("DocId", docId))
-            links.Delete();
+        // Every link to the entry first, whatever its playlist, committed, then the entry.
+        store::DataSource& links = c.store.dtcLisDoc();
+        store::Recordset& l = links.recordset();
+        for (bool link = l.FindFirst("DocId", docId); link; link = l.FindNext("DocId", docId))
+            l.Delete();
+        links.table().commit();
         d.Delete();
         docs.Refresh();
     }

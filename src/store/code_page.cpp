@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <vector>
@@ -22,8 +23,40 @@ Iconv openIconv(const QByteArray& to, const QByteArray& from) {
     return Iconv(cd);
 }
 
-bool knownToIconv(const QByteArray& name) {
-    return openIconv("UTF-8", name) != nullptr && openIconv(name, "UTF-8") != nullptr;
+// A dBASE field is padded with blanks and its numbers are ASCII digits: only a code page
+// that keeps every printable ASCII character as its own single byte, both ways, can hold
+// them (not UTF-16 or UTF-32, not UTF-7, whose '+' takes two bytes).
+bool asciiCompatible(const QByteArray& name) {
+    const Iconv to = openIconv(name, "UTF-8");
+    const Iconv from = openIconv("UTF-8", name);
+    if (!to || !from)
+        return false;
+    QByteArray ascii;
+    for (char ch = ' '; ch <= '~'; ++ch)
+        ascii += ch;
+    for (const Iconv* cd : {&to, &from}) {
+        QByteArray out(ascii.size() * 4 + 16, '\0');
+        char* in = ascii.data();
+        size_t inLeft = size_t(ascii.size());
+        char* outPtr = out.data();
+        size_t outLeft = size_t(out.size());
+        if (iconv(static_cast<iconv_t>(cd->get()), &in, &inLeft, &outPtr, &outLeft) == size_t(-1) ||
+            iconv(static_cast<iconv_t>(cd->get()), nullptr, nullptr, &outPtr, &outLeft) == size_t(-1))
+            return false;
+        out.truncate(out.size() - qsizetype(outLeft));
+        if (out != ascii)
+            return false;
+    }
+    return true;
+}
+
+// A code page name: letters, digits and the few marks names use. Anything else (a NUL,
+// a "//" option, a second word) would be ignored or acted on by iconv unseen.
+bool plainName(const QByteArray& name) {
+    return !name.isEmpty() && std::all_of(name.begin(), name.end(), [](char ch) {
+        return (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') || ch == '-' || ch == '_' ||
+               ch == '.' || ch == ':';
+    });
 }
 
 } // namespace
@@ -71,7 +104,7 @@ std::optional<CodePage> CodePage::fromCpgText(const QByteArray& cpgText) {
     bool numeric = false;
     text.toInt(&numeric);
     const QByteArray name = numeric ? "CP" + text : text;
-    if (!knownToIconv(name))
+    if (!plainName(name) || !asciiCompatible(name))
         return std::nullopt;
     return CodePage(name);
 }
@@ -118,6 +151,12 @@ QString CodePage::decode(const char* data, qsizetype size) const {
             --inLeft;
         }
     }
+    // A stateful code page may hold a character back until the end of the input.
+    char* outPtr = reinterpret_cast<char*>(buffer.data());
+    size_t outLeft = buffer.size() * sizeof(char16_t);
+    iconv(static_cast<iconv_t>(cd), nullptr, nullptr, &outPtr, &outLeft);
+    out.append(reinterpret_cast<const QChar*>(buffer.data()),
+               qsizetype((buffer.size() * sizeof(char16_t) - outLeft) / sizeof(char16_t)));
     return out;
 }
 
@@ -141,12 +180,15 @@ std::optional<QByteArray> CodePage::encode(const QString& text) const {
     void* cd = converter(converters_->encoder, converters_->encoderTried, name_, "UTF-16LE");
     if (!cd)
         return std::nullopt;
-    QByteArray out(text.size() * 4 + 4, Qt::Uninitialized);
+    QByteArray out(text.size() * 8 + 16, Qt::Uninitialized);
     char* in = reinterpret_cast<char*>(const_cast<QChar*>(text.constData()));
     size_t inLeft = size_t(text.size()) * sizeof(QChar);
     char* outPtr = out.data();
     size_t outLeft = size_t(out.size());
-    if (iconv(static_cast<iconv_t>(cd), &in, &inLeft, &outPtr, &outLeft) == size_t(-1))
+    // The final call writes what a stateful code page still owes: the shift back to its
+    // initial state.
+    if (iconv(static_cast<iconv_t>(cd), &in, &inLeft, &outPtr, &outLeft) == size_t(-1) ||
+        iconv(static_cast<iconv_t>(cd), nullptr, nullptr, &outPtr, &outLeft) == size_t(-1))
         return std::nullopt;
     out.truncate(out.size() - qsizetype(outLeft));
     return out;

@@ -45,7 +45,7 @@ void Recordset::refresh() {
 
 std::uint32_t Recordset::firstLiveFrom(std::uint32_t row) const {
     row = table_.firstLiveFrom(row);
-    return row < visible_ ? row : npos;
+    return row < visibleEnd() ? row : npos;
 }
 
 // Moving abandons a new row that was started but not stored (or refused), as it would
@@ -63,7 +63,7 @@ void Recordset::MoveNext() {
 
 void Recordset::MoveLast() {
     editing_.reset();
-    current_ = table_.lastLiveBefore(visible_);
+    current_ = table_.lastLiveBefore(visibleEnd());
 }
 
 int Recordset::fieldOrThrow(QByteArrayView name) const {
@@ -103,7 +103,7 @@ void Recordset::Delete() {
 
 bool Recordset::FindFirst(QByteArrayView field, qint32 id) {
     editing_.reset();
-    current_ = table_.findId(fieldOrThrow(field), id, 0, visible_);
+    current_ = table_.findId(fieldOrThrow(field), id, 0, visibleEnd());
     return current_ != npos;
 }
 
@@ -111,7 +111,7 @@ bool Recordset::FindNext(QByteArrayView field, qint32 id) {
     editing_.reset();
     if (current_ == npos)
         return false;
-    current_ = table_.findId(fieldOrThrow(field), id, current_ + 1, visible_);
+    current_ = table_.findId(fieldOrThrow(field), id, current_ + 1, visibleEnd());
     return current_ != npos;
 }
 

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QVariant>
 
+#include <algorithm>
+
 #include <memory>
 #include <optional>
 #include <vector>
@@ -68,6 +70,8 @@ private:
     int fieldOrThrow(QByteArrayView name) const;
     void requireCurrentRow() const;
     std::uint32_t firstLiveFrom(std::uint32_t row) const;
+    // A failed commit takes rows back from the table, perhaps some this set already saw.
+    std::uint32_t visibleEnd() const { return std::min(visible_, table_.rowCount()); }
     void refresh();
 
     DbfTable& table_;

@@ -40,6 +40,27 @@ void putLe32(char* p, std::uint32_t v) {
 
 QString systemError(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
 
+// Why a write failed, in the user's words.
+QString writeError(int err) {
+    switch (err) {
+    case ENOSPC:
+        return QStringLiteral("el disco está lleno");
+    case EDQUOT:
+        return QStringLiteral("se ha superado la cuota de disco");
+    case EIO:
+        return QStringLiteral("error de entrada/salida del disco");
+    case EROFS:
+        return QStringLiteral("el sistema de archivos es de solo lectura");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("no hay permiso para escribir en el archivo");
+    case EFBIG:
+        return QStringLiteral("el archivo ha llegado al tamaño máximo");
+    default:
+        return systemError(err);
+    }
+}
+
 // Reads exactly `size` bytes at `offset`; false on a short read.
 bool preadFully(int fd, void* buffer, std::size_t size, std::int64_t offset) {
     auto* out = static_cast<char*>(buffer);
@@ -126,18 +147,34 @@ QByteArray headerDate() {
     return d;
 }
 
+TableIo systemIo;
+TableIo* installedIo = &systemIo;
+
 } // namespace
+
+bool TableIo::write(int fd, const char* data, std::size_t size, std::int64_t offset) {
+    return pwriteFully(fd, data, size, offset);
+}
+bool TableIo::sync(int fd) { return ::fdatasync(fd) == 0; }
+bool TableIo::truncate(int fd, std::int64_t length) { return ::ftruncate(fd, off_t(length)) == 0; }
+TableIo& TableIo::current() { return *installedIo; }
+void TableIo::install(TableIo* io) { installedIo = io ? io : &systemIo; }
 
 QString findTableFile(const QString& dir, const QString& baseName) {
     return findCaseInsensitive(dir, baseName + QStringLiteral(".dbf"));
 }
 
 DbfTable::~DbfTable() {
-    if (fd_ >= 0) {
-        if (dirty_)
-            ::fdatasync(fd_);
-        ::close(fd_);
+    if (fd_ < 0)
+        return;
+    if (dataDirty_ || headerDirty_) {
+        try {
+            commit();
+        } catch (const StoreError&) {
+            // Rolled back to the last commit; nothing more can be done on the way out.
+        }
     }
+    ::close(fd_);
 }
 
 void DbfTable::fail(StoreError::Kind kind, const QString& why) const {
@@ -232,24 +269,69 @@ std::unique_ptr<DbfTable> DbfTable::open(const QString& path, Mode mode) {
     const std::uint64_t onDisk = (fileSize - t->headerLength_) / t->recordLength_;
     const std::uint32_t count = std::uint32_t(std::min<std::uint64_t>(declaredCount, onDisk));
 
-    if (mode == Mode::ReadWrite && count == declaredCount) {
-        // Bytes past the committed records are what an interrupted append left behind.
-        const std::uint64_t end = t->headerLength_ + std::uint64_t(count) * t->recordLength_;
-        bool clean = fileSize == end;
-        if (fileSize == end + 1) {
-            unsigned char last = 0;
-            clean = preadFully(t->fd_, &last, 1, std::int64_t(end)) && last == kEndOfFile;
-        }
-        if (!clean) {
-            const char eof = char(kEndOfFile);
-            if (::ftruncate(t->fd_, off_t(end)) != 0 || !pwriteFully(t->fd_, &eof, 1, std::int64_t(end)) ||
-                ::fdatasync(t->fd_) != 0)
-                t->fail(StoreError::Kind::WriteFailed, systemError(errno));
-        }
+    t->committedRows_ = count;
+    t->fileSize_ = std::int64_t(fileSize);
+    const std::uint64_t end = t->headerLength_ + std::uint64_t(count) * t->recordLength_;
+    const auto tail = std::int64_t(fileSize - end);
+    bool clean = false;
+    if (tail == 1) {
+        unsigned char last = 0;
+        clean = preadFully(t->fd_, &last, 1, std::int64_t(end)) && last == kEndOfFile;
     }
+    t->tailIsOurs_ = !clean && count == declaredCount && t->isOurUncommittedTail(end, tail);
 
     t->readRecords(count);
     return t;
+}
+
+// What an interrupted command of ours leaves past the count: its records, each beginning
+// with the end mark its commit would have replaced (a blank if that reached the disk, or
+// all zeros where a power cut kept the record from it), the last perhaps partial, and
+// the end mark. Anything else is someone else's data.
+bool DbfTable::isOurUncommittedTail(std::int64_t end, std::int64_t tail) const {
+    if (tail > std::int64_t(64) << 20)
+        return false;
+    std::vector<char> bytes(static_cast<std::size_t>(tail));
+    if (tail > 0 && !preadFully(fd_, bytes.data(), bytes.size(), end))
+        return false;
+    for (std::size_t at = 0; at < bytes.size(); at += recordLength_) {
+        const std::size_t n = std::min<std::size_t>(recordLength_, bytes.size() - at);
+        const char* record = bytes.data() + at;
+        const bool zeros = std::all_of(record, record + n, [](char c) { return c == '\0'; });
+        if (!zeros && record[0] != ' ' && record[0] != char(kEndOfFile))
+            return false;
+    }
+    return true;
+}
+
+std::int64_t DbfTable::committedEnd() const {
+    return std::int64_t(headerLength_) + std::int64_t(committedRows_) * recordLength_;
+}
+
+void DbfTable::repair() {
+    if (mode_ != Mode::ReadWrite || (tornRows_ == 0 && !tailIsOurs_))
+        return;
+    TableIo& io = TableIo::current();
+    const auto failRepair = [this] { fail(StoreError::Kind::WriteFailed, writeError(errno)); };
+    for (std::uint32_t r = 0; r < committedRows_ && tornRows_ > 0; ++r) {
+        if (deleted_[r] != 2)
+            continue;
+        const char mark = '*';
+        if (!io.write(fd_, &mark, 1, std::int64_t(headerLength_) + std::int64_t(r) * recordLength_))
+            failRepair();
+        deleted_[r] = 1;
+        --tornRows_;
+    }
+    if (tailIsOurs_) {
+        const char eof = char(kEndOfFile);
+        const std::int64_t end = committedEnd();
+        if (!io.write(fd_, &eof, 1, end) || !io.truncate(fd_, end + 1))
+            failRepair();
+        fileSize_ = end + 1;
+        tailIsOurs_ = false;
+    }
+    if (!io.sync(fd_))
+        failRepair();
 }
 
 void DbfTable::readRecords(std::uint32_t count) {
@@ -287,13 +369,15 @@ void DbfTable::readRecords(std::uint32_t count) {
 }
 
 void DbfTable::storeRecord(const char* record) {
-    const bool gone = record[0] == '*';
+    const std::uint8_t state = record[0] == ' ' ? 0 : record[0] == '*' ? 1 : 2;
     const auto row = std::uint32_t(deleted_.size());
-    deleted_.push_back(gone ? 1 : 0);
+    deleted_.push_back(state);
     skipForward_.push_back(row + 1);
     skipBackward_.push_back(row);
-    if (!gone)
+    if (state == 0)
         ++liveRows_;
+    else if (state == 2)
+        ++tornRows_;
     for (std::size_t i = 0; i < fields_.size(); ++i) {
         const char* p = record + fieldOffsets_[i];
         const std::size_t len = std::size_t(fields_[i].length);
@@ -422,37 +506,133 @@ QByteArray DbfTable::encodeRecord(const std::vector<QVariant>& values) const {
 void DbfTable::writeAt(std::int64_t offset, const char* data, std::size_t size) {
     if (mode_ != Mode::ReadWrite)
         fail(StoreError::Kind::WriteFailed, QStringLiteral("está abierta solo para lectura"));
-    if (!pwriteFully(fd_, data, size, offset))
-        fail(StoreError::Kind::WriteFailed, systemError(errno));
-    dirty_ = true;
+    if (!TableIo::current().write(fd_, data, size, offset))
+        failWrite(errno);
+    fileSize_ = std::max(fileSize_, offset + std::int64_t(size));
+    dataDirty_ = true;
 }
 
-void DbfTable::sync() {
-    if (!dirty_)
+void DbfTable::failWrite(int err) const {
+    throw StoreError(StoreError::Kind::WriteFailed,
+                     QStringLiteral("No se pudo guardar el cambio en la tabla %1: %2. La tabla queda "
+                                    "como estaba antes del cambio.")
+                         .arg(displayName(path_), writeError(err)));
+}
+
+DbfTable::FileEnd DbfTable::fileEndFrom(std::int64_t at) const {
+    FileEnd e{fileSize_, at, QByteArray(qsizetype(std::max<std::int64_t>(0, fileSize_ - at)), '\0')};
+    if (!e.bytes.isEmpty() && !preadFully(fd_, e.bytes.data(), std::size_t(e.bytes.size()), at))
+        fail(StoreError::Kind::CannotOpen, QStringLiteral("no se pudo leer el final del archivo"));
+    return e;
+}
+
+// In place first, then the cut: neither needs room the disk may not have.
+void DbfTable::restore(const FileEnd& e) {
+    TableIo& io = TableIo::current();
+    if (!e.bytes.isEmpty())
+        io.write(fd_, e.bytes.constData(), std::size_t(e.bytes.size()), e.at);
+    io.truncate(fd_, e.size);
+    io.sync(fd_);
+    fileSize_ = e.size;
+}
+
+void DbfTable::discardUncommitted() {
+    if (!appending_)
         return;
-    if (::fdatasync(fd_) != 0)
-        fail(StoreError::Kind::WriteFailed, systemError(errno));
-    dirty_ = false;
+    char count[4];
+    putLe32(count, committedRows_);
+    TableIo::current().write(fd_, count, sizeof count, 4);
+    restore(lastCommit_);
+    dropRowsFrom(committedRows_);
+    appending_ = false;
+}
+
+// Puts the file back as the last commit left it, so that no reader sees a half-written
+// row past the count, forgets the uncommitted rows, and reports `err`.
+void DbfTable::rollBack(int err) {
+    discardUncommitted();
+    headerDirty_ = false;
+    failWrite(err);
+}
+
+void DbfTable::dropRowsFrom(std::uint32_t row) {
+    for (std::uint32_t r = row; r < rowCount(); ++r)
+        liveRows_ -= deleted_[r] == 0;
+    deleted_.resize(row);
+    skipForward_.resize(row);
+    skipBackward_.resize(row);
+    for (std::uint32_t& next : skipForward_)
+        next = std::min(next, row);
+    for (Column& c : columns_) {
+        if (!c.numbers.empty())
+            c.numbers.resize(row);
+        if (!c.textEnd.empty()) {
+            c.textEnd.resize(row);
+            c.text.resize(row == 0 ? 0 : c.textEnd.back());
+        }
+    }
+    for (auto& chains : chains_)
+        chains.reset(); // rebuilt on the next search
+}
+
+void DbfTable::commit() {
+    if (!dataDirty_ && !headerDirty_)
+        return;
+    TableIo& io = TableIo::current();
+    if (dataDirty_ && !io.sync(fd_))
+        rollBack(errno);
+    dataDirty_ = false;
+    if (headerDirty_) {
+        // The new rows' flags and the header's count are the commit: until they are
+        // durable the new records are a tail (or, after a power cut, torn rows no reader
+        // lists). Flags first, so that a killed process never leaves a torn row.
+        bool ok = true;
+        const char live = ' ';
+        for (std::uint32_t r = committedRows_; ok && r < rowCount(); ++r)
+            ok = io.write(fd_, &live, 1, std::int64_t(headerLength_) + std::int64_t(r) * recordLength_);
+        QByteArray header = headerDate();
+        header.resize(7);
+        putLe32(header.data() + 3, rowCount());
+        ok = ok && io.write(fd_, header.constData(), std::size_t(header.size()), 1);
+        if (!ok || !io.sync(fd_))
+            rollBack(errno);
+        headerDirty_ = false;
+    }
+    committedRows_ = rowCount();
+    appending_ = false;
 }
 
 std::uint32_t DbfTable::append(const std::vector<QVariant>& values) {
     QByteArray buffer = encodeRecord(values);
+    if (mode_ != Mode::ReadWrite)
+        fail(StoreError::Kind::WriteFailed, QStringLiteral("está abierta solo para lectura"));
     const std::uint32_t row = rowCount();
+    const std::int64_t at = std::int64_t(headerLength_) + std::int64_t(row) * recordLength_;
+    // What a failure of this write puts back; for the first uncommitted row also what a
+    // failed commit does.
+    const FileEnd before = fileEndFrom(at);
     buffer.append(char(kEndOfFile));
-    writeAt(std::int64_t(headerLength_) + std::int64_t(row) * recordLength_, buffer.constData(),
-            std::size_t(buffer.size()));
-    // The header's count is the commit: until it is written the record is a tail.
-    QByteArray header = headerDate();
-    header.resize(7);
-    putLe32(header.data() + 3, row + 1);
-    writeAt(1, header.constData(), std::size_t(header.size()));
+    // All but the flag byte, which keeps the end mark that is there until the commit:
+    // readers that stop at the end mark rather than at the count (dbfread) see no row
+    // that is not committed, and a count that reaches the disk first names a torn row.
+    if (!TableIo::current().write(fd_, buffer.constData() + 1, std::size_t(buffer.size() - 1), at + 1)) {
+        const int err = errno;
+        restore(before);
+        failWrite(err);
+    }
+    if (!appending_)
+        lastCommit_ = before;
+    appending_ = true;
+    fileSize_ = std::max(fileSize_, at + std::int64_t(buffer.size()));
+    dataDirty_ = true;
+    headerDirty_ = true;
 
     storeRecord(buffer.constData());
     for (std::size_t i = 0; i < chains_.size(); ++i)
         if (chains_[i])
             addToChains(*chains_[i], int(i), row);
     if (!deferSync_)
-        sync();
+        commit();
     return row;
 }
 
@@ -463,10 +643,9 @@ void DbfTable::markDeleted(std::uint32_t row) {
     writeAt(std::int64_t(headerLength_) + std::int64_t(row) * recordLength_, &mark, 1);
     deleted_[row] = 1;
     --liveRows_;
-    const QByteArray date = headerDate();
-    writeAt(1, date.constData(), std::size_t(date.size()));
+    headerDirty_ = true; // the date
     if (!deferSync_)
-        sync();
+        commit();
 }
 
 void DbfTable::addToChains(IdChains& chains, int field, std::uint32_t row) {

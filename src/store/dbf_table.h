@@ -24,22 +24,47 @@ struct FieldDef {
     bool isNumeric() const { return type == 'N' || type == 'F'; }
 };
 
+// The system calls that change a table file. Tables reach the disk only through the one
+// installed here, so that a test can record every write and sync and rebuild what a
+// crash at any instant would leave.
+class TableIo {
+public:
+    virtual ~TableIo() = default;
+    virtual bool write(int fd, const char* data, std::size_t size, std::int64_t offset);
+    virtual bool sync(int fd);
+    virtual bool truncate(int fd, std::int64_t length);
+
+    static TableIo& current();
+    // nullptr puts the plain system calls back.
+    static void install(TableIo* io);
+};
+
 // One dBASE III table file, held in memory and written through at once.
 //
 // Reading is liberal (any field order, numeric ids of any width, capped record counts,
-// a missing end-of-file mark); writing is strict and ordered so that a process killed
-// at any instant leaves a table that opens with every committed row whole:
-//   append: record + 0x1A at the end first, then the header's date and count;
-//   delete: the '*' mark in place, then the header's date.
-// Rows are addressed by their record number; deleted rows keep their number.
+// a missing end-of-file mark); writing is strict and ordered so that a crash or a power
+// cut at any instant leaves the table as it was before the last commit or after it:
+//   records (+ 0x1A, their flag bytes left as they were) and '*' marks first, made
+//   durable; then the header's date and count and the new records' flags, made
+//   durable. Until then an appended record is a tail that no reader counts or lists.
+// Rows are addressed by their record number; deleted rows keep their number. A record
+// whose flag byte is neither blank nor '*' is torn (its commit did not reach the disk
+// whole): it counts as deleted.
 class DbfTable {
 public:
     enum class Mode { ReadOnly, ReadWrite };
     static constexpr std::uint32_t npos = UINT32_MAX;
 
-    // Validates the header before allocating anything; throws StoreError. In ReadWrite
-    // mode a tail left by an interrupted append is cut back and 0x1A rewritten.
+    // Validates the header before allocating anything; throws StoreError. Never writes:
+    // what an interrupted write left behind is mended by repair().
     static std::unique_ptr<DbfTable> open(const QString& path, Mode mode);
+
+    // Mends what Melofon's own interrupted command can leave: torn records become deleted
+    // ones, and its uncommitted records (the last perhaps partial) or a missing end mark
+    // past the counted records are cut back to the end mark. Anything else past them is
+    // not ours and stays as it is. ReadWrite tables only; a no-op when there is nothing
+    // to mend.
+    void repair();
 
     // Writes a new empty dBASE III table (and a .cpg sidecar saying UTF-8) atomically.
     static void create(const QString& path, const std::vector<FieldDef>& fields);
@@ -71,13 +96,17 @@ public:
 
     // Encodes and checks every value first; nothing is written when one is refused.
     // `values` holds one entry per field (null for an empty field). Returns the row.
+    // A failed write puts the file back as it was before this row.
     std::uint32_t append(const std::vector<QVariant>& values);
     void markDeleted(std::uint32_t row);
 
-    // Writes reach the disk (fdatasync) at once unless deferred; deferred writes are
-    // synced by sync(), which a command calls before it returns to the window.
+    // Each change is committed at once unless deferred; deferred changes are committed
+    // by commit(), which a command calls before it returns to the window. When a commit
+    // fails, the rows appended since the last one are taken back, from the file too.
     void setDeferSync(bool defer) { deferSync_ = defer; }
-    void sync();
+    void commit();
+    // Takes back the rows appended since the last commit, from the file too.
+    void discardUncommitted();
 
     // The first live row at or after `from` and before `limit` whose numeric field equals
     // `id`, in record order; npos when none. Constant time on average: a per-field chain
@@ -104,6 +133,19 @@ private:
     void storeRecord(const char* record);
     QByteArray encodeRecord(const std::vector<QVariant>& values) const;
     void writeAt(std::int64_t offset, const char* data, std::size_t size);
+    // The file from `at` to its end, as it is now.
+    struct FileEnd {
+        std::int64_t size;
+        std::int64_t at;
+        QByteArray bytes;
+    };
+    FileEnd fileEndFrom(std::int64_t at) const;
+    void restore(const FileEnd& end);
+    bool isOurUncommittedTail(std::int64_t end, std::int64_t tail) const;
+    std::int64_t committedEnd() const;
+    [[noreturn]] void failWrite(int err) const;
+    [[noreturn]] void rollBack(int err);
+    void dropRowsFrom(std::uint32_t row);
     void addToChains(IdChains& chains, int field, std::uint32_t row);
     IdChains& chainsFor(int field);
     [[noreturn]] void fail(StoreError::Kind kind, const QString& why) const;
@@ -117,6 +159,15 @@ private:
     std::uint32_t headerLength_ = 0;
     std::uint32_t recordLength_ = 0;
     std::uint32_t liveRows_ = 0;
+    std::uint32_t tornRows_ = 0;
+    // Rows the header on disk counts; rows past it are appended but not committed.
+    std::uint32_t committedRows_ = 0;
+    std::int64_t fileSize_ = 0;
+    bool appending_ = false; // records written past committedRows_
+    FileEnd lastCommit_{};   // the file's end as the last commit left it, while appending
+    // Whether repair() may cut what lies past the counted records.
+    bool tailIsOurs_ = false;
+    // 0 live, 1 deleted, 2 torn (never written whole).
     std::vector<std::uint8_t> deleted_;
     // For a deleted row: where a search forward (or backward) may go on, every row in
     // between being deleted too. Shortened as searches pass.
@@ -125,7 +176,8 @@ private:
     std::vector<Column> columns_;
     std::vector<std::unique_ptr<IdChains>> chains_;
     bool deferSync_ = false;
-    bool dirty_ = false;
+    bool dataDirty_ = false;   // records or marks written, not yet synced
+    bool headerDirty_ = false; // the header's date and count still to be written
 };
 
 // The file in `dir` named `baseName` + ".dbf" whatever the letter case of either part;

@@ -30,16 +30,29 @@ std::vector<FieldDef> fieldsOf(const QString& table) {
     return {lisId, docId};
 }
 
+// Why `path` cannot be written, or an empty string when it can.
+QString whyNotWritable(const QString& path) {
+    if (::access(QFile::encodeName(path).constData(), W_OK) == 0)
+        return {};
+    switch (errno) {
+    case EROFS:
+        return QStringLiteral("está en un sistema de archivos de solo lectura");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("no hay permiso para escribir en %1").arg(QDir::toNativeSeparators(path));
+    default:
+        return QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path),
+                                            QString::fromLocal8Bit(std::strerror(errno)));
+    }
+}
+
 } // namespace
 
-QString PlaylistStore::chooseDirectory(const QStringList& candidates) {
-    for (const QString& dir : candidates) {
-        if (dir.isEmpty() || !QDir().mkpath(dir))
-            continue;
-        if (::access(QFile::encodeName(dir).constData(), W_OK | X_OK) == 0)
-            return QDir(dir).absolutePath();
-    }
-    return {};
+QString PlaylistStore::locate(const QString& programDir, const QString& dataDir) {
+    for (const QString& name : {kListas, kDocument, kLisDoc})
+        if (!findTableFile(programDir, name).isEmpty())
+            return QDir(programDir).absolutePath();
+    return QDir().mkpath(dataDir) ? QDir(dataDir).absolutePath() : QString();
 }
 
 PlaylistStore::PlaylistStore(const QString& dir) : dir_(QDir(dir).absolutePath()) {
@@ -60,18 +73,33 @@ PlaylistStore::PlaylistStore(const QString& dir) : dir_(QDir(dir).absolutePath()
     }
 
     try {
-        // Every existing table is checked before a missing one is created, so that a
-        // failure leaves the directory as it was.
         const QString names[] = {kListas, kDocument, kLisDoc};
+        QString paths[3];
+        readOnlyReason_ = whyNotWritable(dir_);
+        for (int i = 0; i < 3; ++i) {
+            paths[i] = findTableFile(dir_, names[i]);
+            if (readOnlyReason_.isEmpty() && !paths[i].isEmpty())
+                readOnlyReason_ = whyNotWritable(paths[i]);
+        }
+        const auto mode = readOnlyReason_.isEmpty() ? DbfTable::Mode::ReadWrite : DbfTable::Mode::ReadOnly;
+
+        // Every existing table is read and accepted before anything is written, so that
+        // a refused start leaves the directory as it was.
         std::unique_ptr<DbfTable> tables[3];
         for (int i = 0; i < 3; ++i) {
-            const QString path = findTableFile(dir_, names[i]);
-            if (!path.isEmpty())
-                tables[i] = DbfTable::open(path, DbfTable::Mode::ReadWrite);
+            if (!paths[i].isEmpty())
+                tables[i] = DbfTable::open(paths[i], mode);
+            else if (mode == DbfTable::Mode::ReadOnly)
+                throw StoreError(StoreError::Kind::ReadOnly,
+                                 QStringLiteral("En la carpeta %1 falta la tabla %2 y no se puede "
+                                                "crear: %3.")
+                                     .arg(QDir::toNativeSeparators(dir_), names[i], readOnlyReason_));
         }
         for (int i = 0; i < 3; ++i) {
-            if (tables[i])
+            if (tables[i]) {
+                tables[i]->repair();
                 continue;
+            }
             const QString path = dir_ + QLatin1Char('/') + names[i] + QStringLiteral(".dbf");
             DbfTable::create(path, fieldsOf(names[i]));
             tables[i] = DbfTable::open(path, DbfTable::Mode::ReadWrite);
@@ -84,6 +112,14 @@ PlaylistStore::PlaylistStore(const QString& dir) : dir_(QDir(dir).absolutePath()
         lockFd_ = -1;
         throw;
     }
+}
+
+void PlaylistStore::requireWritable() const {
+    if (!readOnlyReason_.isEmpty())
+        throw StoreError(StoreError::Kind::ReadOnly,
+                         QStringLiteral("Las listas de reproducción de la carpeta %1 no se pueden "
+                                        "cambiar: %2.")
+                             .arg(QDir::toNativeSeparators(dir_), readOnlyReason_));
 }
 
 PlaylistStore::~PlaylistStore() {
@@ -109,11 +145,17 @@ PlaylistStore::Batch::~Batch() noexcept(false) {
     if (--store_.batchDepth_ != 0)
         return;
     store_.setDeferSync(false);
-    // Sync all three even if one fails; report the first failure unless already unwinding.
+    // Entries before the links that name them. Once a commit fails, the tables after it
+    // take back their uncommitted rows: a link must not outlive the entry it names.
+    // Reports the first failure unless already unwinding.
     std::exception_ptr failure;
-    for (DataSource* s : {store_.listas_.get(), store_.documentos_.get(), store_.lisDoc_.get()}) {
+    for (DataSource* s : {store_.documentos_.get(), store_.lisDoc_.get(), store_.listas_.get()}) {
+        if (failure) {
+            s->table().discardUncommitted();
+            continue;
+        }
         try {
-            s->table().sync();
+            s->table().commit();
         } catch (...) {
             if (!failure)
                 failure = std::current_exception();

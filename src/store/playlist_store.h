@@ -30,12 +30,15 @@ public:
     static const QString kDocument;
     static const QString kLisDoc;
 
-    // The first of the candidates that is a writable directory (created if missing);
-    // an empty string when none is.
-    static QString chooseDirectory(const QStringList& candidates);
+    // Where the playlists live: beside the program when any of the tables is there (so a
+    // copy brought along with them keeps them), otherwise `dataDir`, created if missing.
+    // An empty string when `dataDir` cannot be created.
+    static QString locate(const QString& programDir, const QString& dataDir);
 
-    // Locks `dir` against a second Melofon, opens the three tables and creates those that
-    // are missing. Throws StoreError (AlreadyOpen, or the table's own error) and then
+    // Locks `dir` against a second Melofon, opens the three tables, and only when all
+    // three are accepted mends what an interrupted write left and creates those that are
+    // missing. When `dir` or a table in it cannot be written, the tables are opened for
+    // reading only. Throws StoreError (AlreadyOpen, or the table's own error) and then
     // leaves every file as it was.
     explicit PlaylistStore(const QString& dir);
     ~PlaylistStore();
@@ -43,12 +46,17 @@ public:
     PlaylistStore& operator=(const PlaylistStore&) = delete;
 
     const QString& directory() const { return dir_; }
+    // Why the tables cannot be changed; empty when they can.
+    const QString& readOnlyReason() const { return readOnlyReason_; }
+    // Throws StoreError (ReadOnly) saying that the playlists here cannot be changed.
+    void requireWritable() const;
     DataSource& dtcListas() { return *listas_; }
     DataSource& dtcDocumentos() { return *documentos_; }
     DataSource& dtcLisDoc() { return *lisDoc_; }
 
-    // Within a command, rows are synced to disk once, when the outermost batch ends,
-    // instead of after every row. Without a batch every row is synced at once.
+    // Within a batch, changes are committed when the outermost batch ends (DOCUMENT,
+    // then LISDOC, then Listas), or when a command commits a table itself, instead of
+    // after every row. Without a batch every row is committed at once.
     class Batch {
     public:
         explicit Batch(PlaylistStore& store);
@@ -64,6 +72,7 @@ private:
     void setDeferSync(bool defer);
 
     QString dir_;
+    QString readOnlyReason_;
     int lockFd_ = -1;
     int batchDepth_ = 0;
     std::unique_ptr<DataSource> listas_;

@@ -20,6 +20,7 @@ public:
         NotRepresentable, // a text has characters the table's code page lacks
         BadValue,         // a number does not fit its field, or a field name is unknown
         WriteFailed,      // the operating system refused a write
+        ReadOnly,         // the tables' folder cannot be written, so nothing may change
         NoCurrentRow,     // a field read or a delete without a current row
         NotEditing,       // a field write or Update without AddNew
     };

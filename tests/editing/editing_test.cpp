@@ -253,17 +253,19 @@ TEST_F(EditingTest, IdsPastTheLargestAreRefused) {
 }
 
 TEST_F(EditingTest, TablesLeftBetweenTwoWritesOfACommandStillListCorrectly) {
-    // A link whose entry was already deleted, and an entry whose link was never written.
+    // Links whose entries were already deleted (5 was the last one, so the next entry
+    // would get its id back), and an entry whose link was never written.
     melofon::test::addPlaylist(*store, 1, QStringLiteral("a"));
     melofon::test::addFile(*store, 1, 1, QStringLiteral("/m/1.mp3"));
     melofon::test::appendRow(store->dtcLisDoc(), "LisId", 1, "DocId", 2);
     melofon::test::appendRow(store->dtcDocumentos(), "DocId", 3, "DocPath", QStringLiteral("/m/huérfano.mp3"));
     melofon::test::addFile(*store, 1, 4, QStringLiteral("/m/4.mp3"));
+    melofon::test::appendRow(store->dtcLisDoc(), "LisId", 1, "DocId", 5);
     open();
     select(0);
     EXPECT_EQ(fileBox(), (QStringList{QStringLiteral("1 - /m/1.mp3"), QStringLiteral("4 - /m/4.mp3")}));
-    add(QStringLiteral("/m/5.mp3"));
-    EXPECT_EQ(fileBox().last(), QStringLiteral("5 - /m/5.mp3"));
+    add(QStringLiteral("/m/6.mp3"));
+    EXPECT_EQ(fileBox().last(), QStringLiteral("6 - /m/6.mp3"));
     removeFile(0, MessageBoxes::vbYes);
-    EXPECT_EQ(fileBox(), (QStringList{QStringLiteral("4 - /m/4.mp3"), QStringLiteral("5 - /m/5.mp3")}));
+    EXPECT_EQ(fileBox(), (QStringList{QStringLiteral("4 - /m/4.mp3"), QStringLiteral("6 - /m/6.mp3")}));
 }

@@ -323,24 +323,48 @@ TEST(DbfReading, MissingEndMarkIsAcceptedAndNotRepaired) {
     EXPECT_EQ(dir.read(QStringLiteral("t.dbf")), b.build());
 }
 
-TEST(DbfReading, TailOfAnInterruptedAppendIsCutOnlyWhenOpenedForWriting) {
-    TempDir dir;
-    DbfBytes b;
-    b.fields = {{"ID", 'N', 4}};
-    b.add(rightAligned("1", 4));
-    b.add(rightAligned("2", 4)); // written, but the count was never updated
-    b.declaredCount = 1;
-    const QByteArray killed = b.build();
-    dir.write(QStringLiteral("t.dbf"), killed);
+// Opening never writes; repair() cuts only what an interrupted command of ours leaves
+// (its records, the last perhaps partial, zeros where a power cut came first) and turns
+// torn records into deleted ones. Anything else past the count is left alone.
+TEST(DbfReading, RepairMendsOnlyWhatAnInterruptedAppendLeaves) {
+    const QByteArray record = " " + rightAligned("2", 4);
+    const struct {
+        const char* name;
+        QByteArray tail;
+        char firstFlag; // of the counted record
+        bool cut;
+    } cases[] = {
+        {"whole record", record + char(0x1A), ' ', true},
+        {"the records of one interrupted command", record + record + record.left(2), ' ', true},
+        {"partial record", record.left(3), ' ', true},
+        {"zeros of a record not yet on disk", QByteArray(6, '\0'), ' ', true},
+        {"torn counted record", QByteArray(1, char(0x1A)), '\0', false},
+        {"unknown data", QByteArray(300, 'x'), ' ', false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        DbfBytes b;
+        b.fields = {{"ID", 'N', 4}};
+        b.add(rightAligned("1", 4));
+        b.endMark = false;
+        QByteArray file = b.build();
+        file[32 + 32 + 1] = c.firstFlag;
+        file += c.tail;
+        dir.write(QStringLiteral("t.dbf"), file);
 
-    auto ro = DbfTable::open(dir.file(QStringLiteral("t.dbf")), DbfTable::Mode::ReadOnly);
-    EXPECT_EQ(ro->rowCount(), 1u);
-    EXPECT_EQ(dir.read(QStringLiteral("t.dbf")), killed);
-
-    auto rw = openRw(dir, QStringLiteral("t.dbf"));
-    EXPECT_EQ(rw->rowCount(), 1u);
-    const QByteArray repaired = dir.read(QStringLiteral("t.dbf"));
-    EXPECT_EQ(repaired, killed.left(32 + 32 + 1 + 5) + char(0x1A));
+        auto t = openRw(dir, QStringLiteral("t.dbf"));
+        EXPECT_EQ(t->rowCount(), 1u);
+        EXPECT_EQ(t->liveRowCount(), c.firstFlag == ' ' ? 1u : 0u);
+        EXPECT_EQ(dir.read(QStringLiteral("t.dbf")), file);
+        t->repair();
+        QByteArray expected = file;
+        if (c.firstFlag != ' ')
+            expected[32 + 32 + 1] = '*';
+        if (c.cut)
+            expected = expected.left(32 + 32 + 1 + 5) + char(0x1A);
+        EXPECT_EQ(dir.read(QStringLiteral("t.dbf")), expected);
+    }
 }
 
 TEST(DbfReading, FilesThatAreNotDbaseTablesAreRefusedUntouched) {
@@ -432,13 +456,19 @@ TEST(DbfCodePage, SidecarFileWinsOverTheLanguageDriver) {
     }
 }
 
-TEST(DbfCodePage, UnknownSidecarCodePageIsReported) {
-    TempDir dir;
-    DbfBytes b;
-    b.fields = {{"T", 'C', 4}};
-    dir.write(QStringLiteral("t.dbf"), b.build());
-    dir.write(QStringLiteral("t.cpg"), "NO-SUCH-PAGE");
-    EXPECT_EQ(openFailure(dir.file(QStringLiteral("t.dbf"))), StoreError::Kind::UnknownCodePage);
+// Unknown, not keeping ASCII as single bytes (blanks pad the fields), or a known name
+// among bytes iconv would ignore or act on.
+TEST(DbfCodePage, UnknownOrUnfitSidecarCodePageIsReported) {
+    const QByteArray cases[] = {"NO-SUCH-PAGE", "UTF-16", "UTF-32LE", "UTF-7", QByteArray("UTF-8\0junk", 10),
+                                "CP1252//TRANSLIT", "1252 850"};
+    for (const QByteArray& cpg : cases) {
+        TempDir dir;
+        DbfBytes b;
+        b.fields = {{"T", 'C', 4}};
+        dir.write(QStringLiteral("t.dbf"), b.build());
+        dir.write(QStringLiteral("t.cpg"), cpg);
+        EXPECT_EQ(openFailure(dir.file(QStringLiteral("t.dbf"))), StoreError::Kind::UnknownCodePage) << cpg.data();
+    }
 }
 
 TEST(DbfCodePage, UndefinedBytesReadAsReplacementCharacters) {
@@ -452,4 +482,9 @@ TEST(DbfCodePage, EncodingIsStrict) {
     EXPECT_EQ(CodePage("CP1252").encode(QStringLiteral("€")), QByteArray("\x80"));
     EXPECT_FALSE(CodePage("CP850").encode(QStringLiteral("€")));
     EXPECT_FALSE(CodePage("CP437").encode(QStringLiteral("ã")));
+    // A stateful code page ends with its shift back, and reads back whole.
+    const CodePage jis("ISO-2022-JP");
+    const QByteArray shifted = "\x1b$BF|K\\\x1b(B";
+    EXPECT_EQ(jis.encode(QStringLiteral("日本")), shifted);
+    EXPECT_EQ(jis.decode(shifted.constData(), shifted.size()), QStringLiteral("日本"));
 }

@@ -1,11 +1,10 @@
 // Appends DOCUMENT rows (and deletes some) until it is killed; kill_test.cpp starts it
 // and kills it at random instants.
 //
-// The loop runs inside one Batch, so no row is synced: a kill, unlike a power cut,
-// leaves the page cache to the next process, so what it can tear depends only on the
-// order of the table's write syscalls. Syncing every row would put nearly every kill
-// inside fdatasync instead of between the record write and the header write.
-//
+// Every row is committed as the program commits it: the record and its end mark, a
+// sync, then the header's count and a sync. A kill (unlike a power cut) leaves the page
+// cache to the next process, so what it can tear depends on the order of those calls.
+
 // Between rows it spins for a while without a syscall: the tables (and the snapshots the
 // test keeps of them) stay about half as big, and a kill still lands inside an append
 // often enough to leave an uncommitted or half-written record now and then.
@@ -28,7 +27,6 @@ int main(int argc, char** argv) {
     }
     try {
         PlaylistStore store(QString::fromLocal8Bit(argv[1]));
-        PlaylistStore::Batch batch(store);
         auto& documents = store.dtcDocumentos();
         auto& table = documents.table();
         auto& rows = documents.recordset();

@@ -3,8 +3,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QScopeGuard>
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 using melofon::store::DbfTable;
 using melofon::store::PlaylistStore;
@@ -59,8 +63,15 @@ TEST(PlaylistStoreTest, ExistingTablesAreUsedWhateverTheirLetterCase) {
 
 TEST(PlaylistStoreTest, UnreadableTableIsReportedByNameAndNothingIsTouched) {
     TempDir dir;
+    { PlaylistStore created(dir.path()); }
+    // Listas has what an interrupted append leaves, which an accepted start would mend.
+    const QString listas = QStringLiteral("Listas.dbf");
+    const QByteArray interrupted = dir.read(listas) + " 1";
+    dir.write(listas, interrupted);
     const QByteArray garbage = "esto no es dBASE";
+    ASSERT_TRUE(QFile::remove(dir.file(QStringLiteral("DOCUMENT.dbf"))));
     dir.write(QStringLiteral("DOCUMENT.DBF"), garbage);
+    const QStringList files = QDir(dir.path()).entryList(QDir::Files);
     try {
         PlaylistStore store(dir.path());
         ADD_FAILURE() << "opened a store with a damaged table";
@@ -69,7 +80,8 @@ TEST(PlaylistStoreTest, UnreadableTableIsReportedByNameAndNothingIsTouched) {
         EXPECT_TRUE(e.message().contains(QStringLiteral("DOCUMENT.DBF"))) << e.message().toStdString();
     }
     EXPECT_EQ(dir.read(QStringLiteral("DOCUMENT.DBF")), garbage);
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("DOCUMENT.DBF")});
+    EXPECT_EQ(dir.read(listas), interrupted);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), files);
     // The failed attempt let go of its lock.
     ASSERT_TRUE(QFile::remove(dir.file(QStringLiteral("DOCUMENT.DBF"))));
     EXPECT_NO_THROW(PlaylistStore(dir.path()).directory());
@@ -109,9 +121,10 @@ TEST(PlaylistStoreTest, TablesStayBoundToTheirDirectoryWhenTheCurrentOneChanges)
     EXPECT_TRUE(QDir(elsewhere.path()).entryList(QDir::Files).isEmpty());
 }
 
-TEST(PlaylistStoreTest, RowsOfABatchAreInTheFileBeforeTheBatchEnds) {
+TEST(PlaylistStoreTest, RowsOfABatchAreCountedOnlyWhenTheBatchEnds) {
     TempDir dir;
     PlaylistStore store(dir.path());
+    const QString path = dir.file(QStringLiteral("DOCUMENT.dbf"));
     {
         PlaylistStore::Batch outer(store);
         {
@@ -122,17 +135,60 @@ TEST(PlaylistStoreTest, RowsOfABatchAreInTheFileBeforeTheBatchEnds) {
             rs.Fields("DocPath") = QStringLiteral("/m\u00fasica/a.mp3");
             rs.Update();
         }
-        auto reader = DbfTable::open(dir.file(QStringLiteral("DOCUMENT.dbf")), DbfTable::Mode::ReadOnly);
-        ASSERT_EQ(reader->rowCount(), 1u);
-        EXPECT_EQ(reader->text(0, 1), QStringLiteral("/m\u00fasica/a.mp3"));
+        EXPECT_EQ(DbfTable::open(path, DbfTable::Mode::ReadOnly)->rowCount(), 0u);
     }
+    auto reader = DbfTable::open(path, DbfTable::Mode::ReadOnly);
+    ASSERT_EQ(reader->rowCount(), 1u);
+    EXPECT_EQ(reader->text(0, 1), QStringLiteral("/m\u00fasica/a.mp3"));
 }
 
-TEST(PlaylistStoreTest, FirstWritableDirectoryIsChosen) {
+TEST(PlaylistStoreTest, TablesBesideTheProgramAreUsedThereElseTheDataDirectory) {
+    TempDir program;
+    TempDir data;
+    const QString store = data.file(QStringLiteral("share/Melofon"));
+    EXPECT_EQ(PlaylistStore::locate(program.path(), store), store);
+    EXPECT_TRUE(QDir(store).exists());
+    EXPECT_TRUE(QDir(program.path()).entryList(QDir::Files).isEmpty());
+    EXPECT_EQ(PlaylistStore::locate(program.path(), QStringLiteral("/proc/melofon")), QString());
+    // Any one of the tables, in any letter case, keeps the store beside the program.
+    program.write(QStringLiteral("lisdoc.DBF"), {});
+    EXPECT_EQ(PlaylistStore::locate(program.path(), store), QDir(program.path()).absolutePath());
+}
+
+TEST(PlaylistStoreTest, TablesInAFolderThatCannotBeWrittenAreOpenedForReading) {
     TempDir dir;
-    const QString missing = dir.file(QStringLiteral("datos/Melofon"));
-    EXPECT_EQ(PlaylistStore::chooseDirectory({QStringLiteral("/proc/melofon"), missing}), missing);
-    EXPECT_TRUE(QDir(missing).exists());
-    EXPECT_EQ(PlaylistStore::chooseDirectory({dir.path(), missing}), dir.path());
-    EXPECT_EQ(PlaylistStore::chooseDirectory({QStringLiteral("/proc/melofon")}), QString());
+    {
+        PlaylistStore first(dir.path());
+        auto& rs = first.dtcListas().recordset();
+        rs.AddNew();
+        rs.Fields("LisId") = 1;
+        rs.Fields("LisDesc") = QStringLiteral("Rock");
+        rs.Update();
+    }
+    const QByteArray before = dir.read(QStringLiteral("Listas.dbf"));
+    ASSERT_TRUE(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
+    // Root ignores permissions but not the immutable attribute.
+    bool immutable = false;
+    if (::access(QFile::encodeName(dir.path()).constData(), W_OK) == 0)
+        immutable = QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), dir.path()}) == 0;
+    const auto restore = qScopeGuard([&] {
+        if (immutable)
+            QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), dir.path()});
+        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    });
+    if (::access(QFile::encodeName(dir.path()).constData(), W_OK) == 0)
+        GTEST_SKIP() << "cannot make a folder this user cannot write";
+
+    PlaylistStore store(dir.path());
+    EXPECT_FALSE(store.readOnlyReason().isEmpty());
+    store.dtcListas().Refresh();
+    EXPECT_EQ(store.dtcListas().recordset().Fields("LisDesc").toText(), QStringLiteral("Rock"));
+    try {
+        store.requireWritable();
+        ADD_FAILURE() << "a read-only store accepts changes";
+    } catch (const StoreError& e) {
+        EXPECT_EQ(e.kind(), StoreError::Kind::ReadOnly);
+        EXPECT_TRUE(e.message().contains(QStringLiteral("no se pueden cambiar"))) << e.message().toStdString();
+    }
+    EXPECT_EQ(dir.read(QStringLiteral("Listas.dbf")), before);
 }
