@@ -350,13 +350,19 @@ void DbfTable::readRecords(std::uint32_t count) {
     // Read in blocks so that the peak stays near the size of the decoded rows.
     const std::uint32_t perBlock = std::max<std::uint32_t>(1, (1u << 20) / recordLength_);
     std::vector<char> block(std::size_t(perBlock) * recordLength_);
+    bool endMarkSeen = false;
     for (std::uint32_t done = 0; done < count;) {
         const std::uint32_t n = std::min(perBlock, count - done);
         const std::int64_t offset = std::int64_t(headerLength_) + std::int64_t(done) * recordLength_;
         if (!preadFully(fd_, block.data(), std::size_t(n) * recordLength_, offset))
             fail(StoreError::Kind::CannotOpen, QStringLiteral("no se pudieron leer los registros"));
-        for (std::uint32_t i = 0; i < n; ++i)
-            storeRecord(block.data() + std::size_t(i) * recordLength_);
+        for (std::uint32_t i = 0; i < n; ++i) {
+            const char* record = block.data() + std::size_t(i) * recordLength_;
+            // An end mark in a flag byte is where an interrupted commit's rows begin:
+            // that one and all after it are torn, as readers that stop there see it.
+            endMarkSeen = endMarkSeen || record[0] == '\x1a';
+            storeRecord(record, endMarkSeen);
+        }
         if (done == 0 && n < count) {
             // Size the text buffers from the first block, so they need not grow (and be
             // copied while twice their size) record by record.
@@ -368,8 +374,8 @@ void DbfTable::readRecords(std::uint32_t count) {
     }
 }
 
-void DbfTable::storeRecord(const char* record) {
-    const std::uint8_t state = record[0] == ' ' ? 0 : record[0] == '*' ? 1 : 2;
+void DbfTable::storeRecord(const char* record, bool torn) {
+    const std::uint8_t state = torn ? 2 : record[0] == ' ' ? 0 : record[0] == '*' ? 1 : 2;
     const auto row = std::uint32_t(deleted_.size());
     deleted_.push_back(state);
     skipForward_.push_back(row + 1);
@@ -583,18 +589,22 @@ void DbfTable::commit() {
         rollBack(errno);
     dataDirty_ = false;
     if (headerDirty_) {
-        // The new rows' flags and the header's count are the commit: until they are
-        // durable the new records are a tail (or, after a power cut, torn rows no reader
-        // lists). Flags first, so that a killed process never leaves a torn row.
-        bool ok = true;
-        const char live = ' ';
-        for (std::uint32_t r = committedRows_; ok && r < rowCount(); ++r)
-            ok = io.write(fd_, &live, 1, std::int64_t(headerLength_) + std::int64_t(r) * recordLength_);
+        // The header's count, made durable, then the new rows' flags, made durable. Until
+        // the flags are, a new row the count names still holds the end mark in its flag
+        // byte: a torn row, listed neither by us (we go by the count) nor by readers that
+        // stop at the end mark, and marked deleted by the next repair. Flags before the
+        // count would let those readers list a row that we then drop.
         QByteArray header = headerDate();
         header.resize(7);
         putLe32(header.data() + 3, rowCount());
-        ok = ok && io.write(fd_, header.constData(), std::size_t(header.size()), 1);
-        if (!ok || !io.sync(fd_))
+        bool ok = io.write(fd_, header.constData(), std::size_t(header.size()), 1) && io.sync(fd_);
+        if (ok && rowCount() > committedRows_) {
+            const char live = ' ';
+            for (std::uint32_t r = committedRows_; ok && r < rowCount(); ++r)
+                ok = io.write(fd_, &live, 1, std::int64_t(headerLength_) + std::int64_t(r) * recordLength_);
+            ok = ok && io.sync(fd_);
+        }
+        if (!ok)
             rollBack(errno);
         headerDirty_ = false;
     }

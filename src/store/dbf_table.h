@@ -45,11 +45,13 @@ public:
 // a missing end-of-file mark); writing is strict and ordered so that a crash or a power
 // cut at any instant leaves the table as it was before the last commit or after it:
 //   records (+ 0x1A, their flag bytes left as they were) and '*' marks first, made
-//   durable; then the header's date and count and the new records' flags, made
-//   durable. Until then an appended record is a tail that no reader counts or lists.
+//   durable; then the header's date and count, made durable; then the new records'
+//   flags, made durable. Until then an appended record is a tail that no reader counts
+//   or lists.
 // Rows are addressed by their record number; deleted rows keep their number. A record
 // whose flag byte is neither blank nor '*' is torn (its commit did not reach the disk
-// whole): it counts as deleted.
+// whole), and so is every record after one whose flag byte is the end mark, as readers
+// that stop at the end mark see them: a torn record counts as deleted.
 class DbfTable {
 public:
     enum class Mode { ReadOnly, ReadWrite };
@@ -130,7 +132,7 @@ private:
 
     DbfTable() = default;
     void readRecords(std::uint32_t count);
-    void storeRecord(const char* record);
+    void storeRecord(const char* record, bool torn = false);
     QByteArray encodeRecord(const std::vector<QVariant>& values) const;
     void writeAt(std::int64_t offset, const char* data, std::size_t size);
     // The file from `at` to its end, as it is now.
