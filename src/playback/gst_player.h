@@ -67,9 +67,8 @@ public:
     // before any file was opened.
     double appliedGain() const;
 
-    struct Report; // what a session tells the player
-
 private:
+    struct Report; // what a session tells the player
     struct Session;
 
     void init(const QString& soundfont);

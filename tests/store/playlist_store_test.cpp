@@ -1,4 +1,5 @@
 #include "store/playlist_store.h"
+#include "support/store_rows.h"
 #include "support/temp_dir.h"
 
 #include <QDir>
@@ -46,11 +47,7 @@ TEST(PlaylistStoreTest, ExistingTablesAreUsedWhateverTheirLetterCase) {
     TempDir dir;
     {
         PlaylistStore first(dir.path());
-        auto& rs = first.dtcListas().recordset();
-        rs.AddNew();
-        rs.Fields("LisId") = 1;
-        rs.Fields("LisDesc") = QStringLiteral("Rock");
-        rs.Update();
+        melofon::test::addPlaylist(first, 1, QStringLiteral("Rock"));
     }
     ASSERT_TRUE(QFile::rename(dir.file(QStringLiteral("Listas.dbf")), dir.file(QStringLiteral("LISTAS.DBF"))));
     PlaylistStore store(dir.path());
@@ -159,11 +156,7 @@ TEST(PlaylistStoreTest, TablesInAFolderThatCannotBeWrittenAreOpenedForReading) {
     TempDir dir;
     {
         PlaylistStore first(dir.path());
-        auto& rs = first.dtcListas().recordset();
-        rs.AddNew();
-        rs.Fields("LisId") = 1;
-        rs.Fields("LisDesc") = QStringLiteral("Rock");
-        rs.Update();
+        melofon::test::addPlaylist(first, 1, QStringLiteral("Rock"));
     }
     const QByteArray before = dir.read(QStringLiteral("Listas.dbf"));
     ASSERT_TRUE(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
