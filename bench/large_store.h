@@ -62,8 +62,8 @@ struct SilentPlayer : playback::MediaPlayer {
     void Play() override {}
     void Pause() override {}
     void Stop() override {}
-    void setNextFileName(const QString&) override {}
-    QString NextFileName() const override { return {}; }
+    void setNextFiles(const playback::QueuedFiles&) override {}
+    playback::QueuedFiles NextFiles() const override { return {}; }
     quint64 Opens() const override { return 0; }
     playback::PlayerNotifier* notifier() override { return &notifier_; }
     playback::PlayerNotifier notifier_;

@@ -48,6 +48,10 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
+    // The bus name at once, before anything slow: a copy started a moment after this one
+    // finds it and hands over to this one instead of finding the tables locked.
+    melofon::app::Mpris mpris(dir);
+
     melofon::playback::GstPlayer player;
     melofon::app::QtMessageBoxes messages;
     melofon::app::QtInputBoxes input;
@@ -60,7 +64,7 @@ int main(int argc, char* argv[]) {
     cmExplorar.setParent(&window);
     window.start();
     // The desktop's media keys and player controls.
-    melofon::app::Mpris mpris(window, player, dir);
+    mpris.attach(window, window.playback());
     // Without sound the playlists can still be edited.
     if (!player.unavailable().isEmpty())
         QMessageBox::warning(&window, QStringLiteral("Melofon"), player.unavailable());

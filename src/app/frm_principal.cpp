@@ -147,16 +147,12 @@ frmPrincipal::frmPrincipal(store::PlaylistStore& store, playback::MediaPlayer& p
     setFont(captions);
     resize(632, 453);
     buildControls();
-    walk_ = std::make_unique<playback::PlaylistWalk>(playback::WalkControls{
-        *lstContenido,
-        *lstListas,
-        [this] { return chkTodas->isChecked(); },
-        [this] { return chkAleatorio->isChecked(); },
-        [this] { return chkContinuado->isChecked(); },
-        Detenido,
-        [this] { return mpReproductor.PlayState(); },
-        [this](const QString& path) { return ComenzarArchivo(path); },
-        [this](const QString& path) { mpReproductor.setNextFileName(path); }});
+    playback_ = std::make_unique<playback::PlaybackController>(
+        mpReproductor, playback::PlaybackController::Controls{*lstContenido, *lstListas,
+                                                              [this] { return chkTodas->isChecked(); },
+                                                              [this] { return chkAleatorio->isChecked(); },
+                                                              [this] { return chkContinuado->isChecked(); },
+                                                              Detenido});
     connectEvents();
     guarded([this] { Form_Initialize(); });
 }
@@ -254,7 +250,7 @@ void frmPrincipal::connectEvents() {
     const auto route = [this](auto* sender, auto signal, void (frmPrincipal::*handler)()) {
         connect(sender, signal, this, [this, handler] {
             guarded([this, handler] { (this->*handler)(); });
-            walk_->userChanged();
+            playback_->userChanged();
             holdBoxPaint();
         });
     };
@@ -277,14 +273,14 @@ void frmPrincipal::connectEvents() {
     route(cmdStopArchivo, &QToolButton::clicked, &frmPrincipal::cmdStopArchivo_Click);
     // No handler of their own: a changed check mark, row or option only tells the walk.
     const auto tellWalk = [this] {
-        walk_->userChanged();
+        playback_->userChanged();
         holdBoxPaint();
     };
     connect(lstContenido, &ListBoxWidget::Click, this, tellWalk);
     connect(lstContenido, &QListWidget::itemChanged, this, tellWalk);
     for (QCheckBox* option : {chkContinuado, chkAleatorio, chkTodas})
         connect(option, &QCheckBox::toggled, this, tellWalk);
-    connectPlayer();
+    connectPlayback();
 }
 
 void frmPrincipal::guarded(const std::function<void()>& handler) {
@@ -333,16 +329,14 @@ void frmPrincipal::changeEvent(QEvent* event) {
 
 void frmPrincipal::closeEvent(QCloseEvent* event) {
     // The walk ends and the sound stops with the window.
-    walk_->stop();
-    mpReproductor.Stop();
+    playback_->stop();
     event->accept();
 }
 
 void frmPrincipal::cmdAcerca_Click() { about::frmAbout::showShared(messages_, melofonIcon()); }
 
 void frmPrincipal::cmdSalir_Click() {
-    walk_->stop();
-    mpReproductor.Stop();
+    playback_->stop();
     endProgram_();
 }
 

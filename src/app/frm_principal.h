@@ -11,7 +11,7 @@
 #include "editing/commands.h"
 #include "editing/dialogs.h"
 #include "playback/media_player.h"
-#include "playback/sequencer.h"
+#include "playback/playback_controller.h"
 #include "store/list_views.h"
 #include "store/playlist_store.h"
 
@@ -112,17 +112,16 @@ public:
     void cmdPauseArchivo_Click();
     void cmdStopArchivo_Click();
 
-    // Asks the player to start a walk's file; it is shown when it starts. Returns the
-    // player's number for the file.
-    quint64 ComenzarArchivo(const QString& path);
     // Shows the file the player has just started: caption, duration, elapsed time from
     // zero, volume and position.
-    void MostrarArchivo();
+    void MostrarArchivo(const QString& fileName);
     // What the caption shows of a file's name.
     static QString NombreMostrado(const QString& fileName);
     // The duration labels, and the bar's seconds per step for a walk's file.
     void MostrarDuracion();
-    playback::PlaylistWalk& walk() { return *walk_; }
+    // What plays: the walk, the strip's file and the commands the desktop calls too.
+    playback::PlaybackController& playback() { return *playback_; }
+    playback::PlaylistWalk& walk() { return playback_->walk(); }
 
     // The list-view procedures on this window's boxes.
     void LlenarListas();
@@ -148,23 +147,16 @@ private:
     editing::MessageBoxes& messages_;
     editing::InputBoxes& input_;
     std::function<void()> endProgram_;
-    // A file started from the single-file strip holds the player; its pause and stop
-    // buttons work while it is loaded.
-    bool stripOwnsPlayer_ = false;
+    // The strip's pause and stop buttons work while its file holds the player.
     void updateStripButtons();
 
-    // Playback: the walk, and what the player says about the files it was given.
-    void connectPlayer();
-    void playerStarted(quint64 open, bool handedOver);
-    void playerFailed(quint64 open, const QString& message);
-    void playerChanged();
+    // What the playback controller says is shown here.
+    void connectPlayback();
+    void playbackChanged();
     void markPlayingRow();
     void holdBoxPaint();
     QTimer* paintHold_ = nullptr;
-    std::unique_ptr<playback::PlaylistWalk> walk_;
-    quint64 walkOpen_ = 0;  // the player's number of the last file the walk asked for
-    quint64 stripOpen_ = 0; // and of the strip's
-    bool walkPlaying_ = false; // the file that sounds is a walk's
+    std::unique_ptr<playback::PlaybackController> playback_;
     bool toldNoOutput_ = false;
 };
 

@@ -26,75 +26,33 @@ void ignoringFailure(F&& f) {
     }
 }
 
-bool sounding(int state) {
-    return state == playback::MediaPlayer::Playing || state == playback::MediaPlayer::Paused;
-}
-
 } // namespace
 
-void frmPrincipal::connectPlayer() {
+void frmPrincipal::connectPlayback() {
     paintHold_ = new QTimer(this);
     paintHold_->setSingleShot(true);
     connect(paintHold_, &QTimer::timeout, this, [this] { lstContenido->setUpdatesEnabled(true); });
-    playback::PlayerNotifier* n = mpReproductor.notifier();
-    connect(n, &playback::PlayerNotifier::started, this, &frmPrincipal::playerStarted);
-    connect(n, &playback::PlayerNotifier::failed, this, &frmPrincipal::playerFailed);
-    connect(n, &playback::PlayerNotifier::stateChanged, this, &frmPrincipal::playerChanged);
-    connect(n, &playback::PlayerNotifier::durationChanged, this, [this] { MostrarDuracion(); });
-    connect(n, &playback::PlayerNotifier::noAudioOutput, this, [this](const QString& message) {
+    playback::PlaybackController* p = playback_.get();
+    connect(p, &playback::PlaybackController::fileStarted, this, [this](const QString& path) { MostrarArchivo(path); });
+    connect(p, &playback::PlaybackController::durationChanged, this, [this] { MostrarDuracion(); });
+    connect(p, &playback::PlaybackController::stateChanged, this, &frmPrincipal::playbackChanged);
+    connect(p, &playback::PlaybackController::refused, this, [this](const QString& message) {
+        messages_.MsgBox(message, editing::MessageBoxes::vbOKOnly, QStringLiteral("Melofon"));
+    });
+    connect(p, &playback::PlaybackController::noAudioOutput, this, [this](const QString& message) {
         if (!std::exchange(toldNoOutput_, true))
             messages_.MsgBox(message, editing::MessageBoxes::vbOKOnly, QStringLiteral("Melofon"));
     });
 }
 
-void frmPrincipal::cmdPlay_Click() { walk_->play(); }
+void frmPrincipal::cmdPlay_Click() { playback_->play(); }
 
-void frmPrincipal::cmdPause_Click() {
-    mpReproductor.Pause();
+void frmPrincipal::cmdPause_Click() { playback_->pause(); }
+
+void frmPrincipal::cmdStop_Click() { playback_->stop(); }
+
+void frmPrincipal::playbackChanged() {
     updateStripButtons();
-}
-
-void frmPrincipal::cmdStop_Click() {
-    mpReproductor.Stop();
-    walk_->stop(); // sets Detenido
-    updateStripButtons();
-    markPlayingRow();
-}
-
-quint64 frmPrincipal::ComenzarArchivo(const QString& path) {
-    // The walk takes the player over from the single-file strip.
-    stripOwnsPlayer_ = false;
-    updateStripButtons();
-    mpReproductor.setFileName(path);
-    walkOpen_ = mpReproductor.Opens();
-    mpReproductor.Play();
-    return walkOpen_;
-}
-
-void frmPrincipal::playerStarted(quint64 open, bool handedOver) {
-    const bool walks = handedOver || open == walkOpen_;
-    if (walks || open == stripOpen_) {
-        walkPlaying_ = walks;
-        MostrarArchivo();
-        stripOwnsPlayer_ = !walks;
-        updateStripButtons();
-    }
-    walk_->started(open, handedOver);
-    markPlayingRow();
-    holdBoxPaint();
-}
-
-void frmPrincipal::playerFailed(quint64 open, const QString& message) {
-    // The walk passes over what it cannot play; a file chosen by hand is explained.
-    if (open == stripOpen_)
-        messages_.MsgBox(message, editing::MessageBoxes::vbOKOnly, QStringLiteral("Melofon"));
-    walk_->failed(open);
-    holdBoxPaint();
-}
-
-void frmPrincipal::playerChanged() {
-    updateStripButtons();
-    walk_->playerChanged();
     markPlayingRow();
     holdBoxPaint();
 }
@@ -103,7 +61,7 @@ void frmPrincipal::playerChanged() {
 // run of files that cannot be opened moves its rows once each, and painting every move
 // would cost more than the rest of the walk. A start that takes long shows at once.
 void frmPrincipal::holdBoxPaint() {
-    const bool hold = walk_->starting();
+    const bool hold = playback_->walkStarting();
     if (hold != lstContenido->updatesEnabled())
         return;
     lstContenido->setUpdatesEnabled(!hold);
@@ -116,8 +74,7 @@ void frmPrincipal::holdBoxPaint() {
 // The walk's file that sounds is drawn in bold; the box's current row stays the walk's
 // next entry.
 void frmPrincipal::markPlayingRow() {
-    const bool playing = walkPlaying_ && sounding(mpReproductor.PlayState());
-    const QString text = playing ? walk_->playingEntry() : QString();
+    const QString text = playback_->playingEntry();
     const int bold = lstContenido->boldRow();
     if (bold >= 0 && lstContenido->List(bold) == text)
         return;
@@ -138,8 +95,8 @@ QString frmPrincipal::NombreMostrado(const QString& name) {
     return name.mid(cut + 1);
 }
 
-void frmPrincipal::MostrarArchivo() {
-    ignoringFailure([&] { setWindowTitle(QStringLiteral("Melofon - ") + NombreMostrado(mpReproductor.FileName())); });
+void frmPrincipal::MostrarArchivo(const QString& fileName) {
+    setWindowTitle(QStringLiteral("Melofon - ") + NombreMostrado(fileName));
     lblMinTranscurridos->setText(QStringLiteral("00"));
     lblSegTranscurridos->setText(QStringLiteral("00"));
     MostrarDuracion();
@@ -153,7 +110,7 @@ void frmPrincipal::MostrarDuracion() {
         const qint64 total = std::llround(seconds); // 119.6 s is 2:00, never 1:60
         lblMinDuracion->setText(twoDigits(total / 60));
         lblSegDuracion->setText(twoDigits(total % 60));
-        if (walkPlaying_) {
+        if (playback_->walkPlaying()) {
             const double steps = std::nearbyint(seconds / hsTiempo->maximum());
             SegundosPorPaso = qint32(std::clamp(steps, double(INT32_MIN), double(INT32_MAX)));
         }
@@ -161,8 +118,6 @@ void frmPrincipal::MostrarDuracion() {
 }
 
 void frmPrincipal::Timer1_Timer() {
-    if (stripOwnsPlayer_)
-        updateStripButtons(); // the strip's file may have ended since
     // The elapsed time and the bar follow the player's own position, so they are right
     // for every file, and stand still while it is paused.
     ignoringFailure([&] {
@@ -195,33 +150,16 @@ void frmPrincipal::cmdExaminar_Click() {
 
 void frmPrincipal::txtArchivo_Change() { cmdPlayArchivo->setEnabled(!txtArchivo->text().isEmpty()); }
 
-void frmPrincipal::cmdPlayArchivo_Click() {
-    const QString path = txtArchivo->text();
-    if (path.isEmpty())
-        return;
-    // Shown when it starts; a file the player refuses is explained then (playerFailed).
-    mpReproductor.setFileName(path);
-    stripOpen_ = mpReproductor.Opens();
-    mpReproductor.Play();
-}
+// Shown when it starts; a file the player refuses is explained then.
+void frmPrincipal::cmdPlayArchivo_Click() { playback_->playFile(txtArchivo->text()); }
 
-void frmPrincipal::cmdPauseArchivo_Click() {
-    mpReproductor.Pause();
-    updateStripButtons();
-}
+void frmPrincipal::cmdPauseArchivo_Click() { playback_->pauseFile(); }
 
-void frmPrincipal::cmdStopArchivo_Click() {
-    mpReproductor.Stop();
-    updateStripButtons();
-}
+void frmPrincipal::cmdStopArchivo_Click() { playback_->stopFile(); }
 
 void frmPrincipal::updateStripButtons() {
-    int state = playback::MediaPlayer::Closed;
-    ignoringFailure([&] { state = mpReproductor.PlayState(); });
-    if (!sounding(state) && state != playback::MediaPlayer::Opening)
-        stripOwnsPlayer_ = false;
-    cmdPauseArchivo->setEnabled(stripOwnsPlayer_);
-    cmdStopArchivo->setEnabled(stripOwnsPlayer_);
+    cmdPauseArchivo->setEnabled(playback_->stripOwnsPlayer());
+    cmdStopArchivo->setEnabled(playback_->stripOwnsPlayer());
 }
 
 } // namespace melofon::app

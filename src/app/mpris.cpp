@@ -2,6 +2,7 @@
 
 #include "app/frm_principal.h"
 #include "playback/media_player.h"
+#include "playback/playback_controller.h"
 
 #include <QCheckBox>
 #include <QDBusArgument>
@@ -31,13 +32,13 @@ const QString kPlayerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player")
 const QString kStoreInterface = QStringLiteral("org.example.melofon.Store");
 const QString kPlaylistPath = QStringLiteral("/org/example/melofon/Playlist/");
 
-// A playlist box row, "id - name", as MPRIS names it.
+// A playlist box row, "id - name", as MPRIS names it. Object paths take no minus sign, so
+// a negative id of a table written elsewhere is spelt with an "n".
 MprisPlaylist playlistOf(const QString& row) {
-    const qsizetype p = row.indexOf(QStringLiteral(" - "));
-    const QString id = p < 0 ? QString() : row.left(p).trimmed();
-    bool number = false;
-    id.toInt(&number);
-    return {QDBusObjectPath(kPlaylistPath + (number ? id : QStringLiteral("0"))), p < 0 ? row : row.mid(p + 3), {}};
+    const store::ListId id = store::IdOfRow(row);
+    const QString name = id ? store::PathOfRow(row) : row;
+    const QString digits = id ? QString::number(*id).replace(QLatin1Char('-'), QLatin1Char('n')) : QStringLiteral("0");
+    return {QDBusObjectPath(kPlaylistPath + digits), name, {}};
 }
 
 QString canonical(const QString& dir) {
@@ -72,8 +73,7 @@ const QDBusArgument& operator>>(const QDBusArgument& a, MprisMaybePlaylist& m) {
     return a;
 }
 
-Mpris::Mpris(frmPrincipal& window, playback::MediaPlayer& player, const QString& tablesDir)
-    : window_(window), player_(player), tablesDir_(canonical(tablesDir)) {
+Mpris::Mpris(const QString& tablesDir) : tablesDir_(canonical(tablesDir)) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return; // no desktop session: the player works as before
@@ -89,12 +89,18 @@ Mpris::Mpris(frmPrincipal& window, playback::MediaPlayer& player, const QString&
     // Melofon on other tables may hold the well-known name; the desktop lists both.
     registered_ = bus.registerService(QString::fromLatin1(kService)) ||
                   bus.registerService(QString::fromLatin1(kService) + QStringLiteral(".instance%1").arg(::getpid()));
-    if (!registered_) {
+    if (!registered_)
         bus.unregisterObject(kPath);
+}
+
+void Mpris::attach(frmPrincipal& window, playback::PlaybackController& playback) {
+    window_ = &window;
+    playback_ = &playback;
+    if (!registered_)
         return;
-    }
     status_ = playbackStatus();
     metadata_ = metadata();
+    canPlay_ = canPlay();
     // Only what did change is announced: a walk over files that cannot be opened changes
     // the player's state many times a second, and the status not at all.
     const auto announce = [this] {
@@ -103,17 +109,22 @@ Mpris::Mpris(frmPrincipal& window, playback::MediaPlayer& player, const QString&
             properties.insert(QStringLiteral("Metadata"), metadata_ = m);
         if (const QString status = playbackStatus(); status != status_)
             properties.insert(QStringLiteral("PlaybackStatus"), status_ = status);
+        if (const bool can = canPlay(); can != canPlay_)
+            properties.insert(QStringLiteral("CanPlay"), canPlay_ = can);
         if (!properties.isEmpty())
             changed(kPlayerInterface, properties);
     };
-    playback::PlayerNotifier* n = player_.notifier();
-    connect(n, &playback::PlayerNotifier::stateChanged, this, announce);
-    connect(n, &playback::PlayerNotifier::started, this, announce);
-    connect(n, &playback::PlayerNotifier::durationChanged, this, announce);
-    connect(window_.hsVolumen, &QScrollBar::valueChanged, this, [this] {
+    connect(&playback, &playback::PlaybackController::stateChanged, this, announce);
+    connect(&playback, &playback::PlaybackController::fileStarted, this, announce);
+    connect(&playback, &playback::PlaybackController::durationChanged, this, announce);
+    connect(window.lstContenido, &ListBoxWidget::Click, this, announce);
+    connect(window.lstListas, &ListBoxWidget::Click, this, announce);
+    connect(window.hsVolumen, &QScrollBar::valueChanged, this, [this] {
         changed(kPlayerInterface, {{QStringLiteral("Volume"), volume()}});
     });
 }
+
+playback::MediaPlayer& Mpris::player() { return playback_->player(); }
 
 Mpris::~Mpris() {
     if (!registered_)
@@ -136,16 +147,31 @@ bool Mpris::raiseCopyWith(const QString& tablesDir) {
         const QDBusReply<QDBusVariant> dir = properties.call(QStringLiteral("Get"), kStoreInterface, QStringLiteral("Directory"));
         if (!dir.isValid() || dir.value().variant().toString() != wanted)
             continue;
-        QDBusInterface root(name, kPath, QStringLiteral("org.mpris.MediaPlayer2"), bus);
-        root.setTimeout(2000);
-        if (root.call(QStringLiteral("Raise")).type() == QDBusMessage::ReplyMessage)
+        QDBusInterface store(name, kPath, kStoreInterface, bus);
+        store.setTimeout(2000);
+        const QString token = qEnvironmentVariable("XDG_ACTIVATION_TOKEN");
+        if (store.call(QStringLiteral("Activate"), token).type() == QDBusMessage::ReplyMessage)
             return true;
     }
     return false;
 }
 
+void Mpris::activate(const QString& token) {
+    if (!window_)
+        return;
+    // The desktop lets a window take the focus with the token it gave the copy started
+    // (Wayland); on X11 the startup id plays that part.
+    if (!token.isEmpty())
+        qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
+    window_->showNormal();
+    window_->raise();
+    window_->activateWindow();
+}
+
 QString Mpris::playbackStatus() const {
-    switch (player_.PlayState()) {
+    if (!playback_)
+        return QStringLiteral("Stopped");
+    switch (playback_->state()) {
     case playback::MediaPlayer::Playing:
         return QStringLiteral("Playing");
     case playback::MediaPlayer::Paused:
@@ -159,30 +185,74 @@ QString Mpris::playbackStatus() const {
 }
 
 QVariantMap Mpris::metadata() const {
-    const QString file = player_.FileName();
-    const int state = player_.PlayState();
+    if (!playback_)
+        return {};
+    const playback::MediaPlayer& player = playback_->player();
+    const QString file = playback_->playingFile();
+    const int state = player.PlayState();
     if (state == playback::MediaPlayer::Opening && !metadata_.isEmpty())
         return metadata_; // until the file opens, or does not
     if (file.isEmpty() || state == playback::MediaPlayer::Closed)
         return {{QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack")))}};
     QVariantMap m{
         {QStringLiteral("mpris:trackid"),
-         QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/example/melofon/Track/%1").arg(player_.Opens())))},
+         QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/example/melofon/Track/%1").arg(player.Opens())))},
         {QStringLiteral("xesam:title"), frmPrincipal::NombreMostrado(file)},
         {QStringLiteral("xesam:url"), QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()).toString()},
     };
-    if (const double seconds = player_.Duration(); seconds > 0)
+    if (const double seconds = player.Duration(); seconds > 0)
         m.insert(QStringLiteral("mpris:length"), qlonglong(std::llround(seconds * 1e6)));
     return m;
 }
 
 // The volume bar's hundredths of a decibel as the linear gain MPRIS speaks of.
-double Mpris::volume() const { return std::pow(10.0, window_.hsVolumen->value() / 2000.0); }
+double Mpris::volume() const {
+    return window_ ? playback::MediaPlayer::gainOf(window_->hsVolumen->value()) : 1.0;
+}
 
 void Mpris::setVolume(double gain) {
-    const double hundredths = gain <= 0 ? double(window_.hsVolumen->minimum()) : std::round(2000.0 * std::log10(gain));
-    window_.hsVolumen->setValue(int(std::clamp(hundredths, double(window_.hsVolumen->minimum()),
-                                               double(window_.hsVolumen->maximum()))));
+    if (window_)
+        window_->hsVolumen->setValue(playback::MediaPlayer::volumeOf(gain));
+}
+
+// Play resumes a paused file, leaves one that plays or opens alone, and otherwise plays
+// the selected playlist as the panel's play button does.
+void Mpris::play() {
+    if (!playback_)
+        return;
+    const int state = playback_->state();
+    if (state == playback::MediaPlayer::Paused)
+        playback_->resume();
+    else if (playback::MediaPlayer::idle(state))
+        playback_->play();
+}
+
+void Mpris::pause() {
+    if (!playback_)
+        return;
+    const int state = playback_->state();
+    if (state == playback::MediaPlayer::Playing || state == playback::MediaPlayer::Opening)
+        playback_->pause();
+}
+
+void Mpris::playPause() {
+    if (!playback_)
+        return;
+    if (playback::MediaPlayer::idle(playback_->state()))
+        playback_->play();
+    else
+        playback_->pause(); // pauses what plays or opens, resumes what is paused
+}
+
+// Whether Play would do anything: a paused file to resume, or something for the walk.
+bool Mpris::canPlay() const {
+    if (!playback_)
+        return false;
+    const int state = playback_->state();
+    if (!playback::MediaPlayer::idle(state))
+        return state == playback::MediaPlayer::Paused;
+    return window_->lstContenido->ListCount() > 0 ||
+           (window_->chkTodas->isChecked() && window_->lstListas->ListCount() > 0);
 }
 
 void Mpris::changed(const QString& interface, const QVariantMap& properties) {
@@ -198,44 +268,41 @@ QStringList MprisRoot::supportedMimeTypes() const {
     return {QStringLiteral("audio/mpeg"), QStringLiteral("audio/midi"), QStringLiteral("audio/x-wav")};
 }
 
-void MprisRoot::Raise() {
-    frmPrincipal& w = mpris_->window();
-    w.showNormal();
-    w.raise();
-    w.activateWindow();
-}
+void MprisRoot::Raise() { mpris_->activate({}); }
 
 void MprisRoot::Quit() {
+    if (!mpris_->attached())
+        return;
     // After the reply has gone out: "Salir" ends the process at once.
-    QTimer::singleShot(100, &mpris_->window(), [w = &mpris_->window()] { w->cmdSalir->click(); });
+    QTimer::singleShot(100, &mpris_->window(), [w = &mpris_->window()] { w->cmdSalir_Click(); });
 }
 
 MprisPlayer::MprisPlayer(Mpris* mpris) : QDBusAbstractAdaptor(mpris), mpris_(mpris) {}
 
-qlonglong MprisPlayer::position() const { return qlonglong(std::llround(mpris_->player().CurrentPosition() * 1e6)); }
-
-void MprisPlayer::Play() { mpris_->window().cmdPlay->click(); }
-
-void MprisPlayer::Pause() {
-    if (mpris_->player().PlayState() == playback::MediaPlayer::Playing)
-        mpris_->window().cmdPause->click();
+qlonglong MprisPlayer::position() const {
+    return mpris_->attached() ? qlonglong(std::llround(mpris_->player().CurrentPosition() * 1e6)) : 0;
 }
 
-void MprisPlayer::PlayPause() {
-    const int state = mpris_->player().PlayState();
-    if (state == playback::MediaPlayer::Playing || state == playback::MediaPlayer::Paused)
-        mpris_->window().cmdPause->click();
-    else
-        mpris_->window().cmdPlay->click();
-}
+void MprisPlayer::Play() { mpris_->play(); }
 
-void MprisPlayer::Stop() { mpris_->window().cmdStop->click(); }
+void MprisPlayer::Pause() { mpris_->pause(); }
+
+void MprisPlayer::PlayPause() { mpris_->playPause(); }
+
+void MprisPlayer::Stop() {
+    if (mpris_->attached())
+        mpris_->playback().stop();
+}
 
 MprisPlaylists::MprisPlaylists(Mpris* mpris) : QDBusAbstractAdaptor(mpris), mpris_(mpris) {}
 
-uint MprisPlaylists::playlistCount() const { return uint(mpris_->window().lstListas->ListCount()); }
+uint MprisPlaylists::playlistCount() const {
+    return mpris_->attached() ? uint(mpris_->window().lstListas->ListCount()) : 0;
+}
 
 MprisMaybePlaylist MprisPlaylists::activePlaylist() const {
+    if (!mpris_->attached())
+        return {};
     const store::ListBox& box = *mpris_->window().lstListas;
     if (box.ListIndex() < 0)
         return {};
@@ -243,18 +310,22 @@ MprisMaybePlaylist MprisPlaylists::activePlaylist() const {
 }
 
 void MprisPlaylists::ActivatePlaylist(const QDBusObjectPath& playlist) {
+    if (!mpris_->attached())
+        return;
     frmPrincipal& w = mpris_->window();
     for (int i = 0; i < w.lstListas->ListCount(); ++i) {
         if (playlistOf(w.lstListas->List(i)).id == playlist) {
             if (w.lstListas->ListIndex() != i)
                 w.lstListas->setListIndex(i); // as a click on it
-            w.cmdPlay->click();
+            mpris_->playback().play();
             return;
         }
     }
 }
 
 QList<MprisPlaylist> MprisPlaylists::GetPlaylists(uint index, uint maxCount, const QString&, bool reverse) {
+    if (!mpris_->attached())
+        return {};
     const store::ListBox& box = *mpris_->window().lstListas;
     QList<MprisPlaylist> all;
     for (int i = 0; i < box.ListCount(); ++i)

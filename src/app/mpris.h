@@ -1,8 +1,8 @@
 #pragma once
 
 // The desktop's player controls (media keys, the sound menu, playerctl) reach Melofon
-// through MPRIS 2 on the session bus. Every command is a click on the button the user would
-// press, so the walk, Detenido and the boxes behave the same either way.
+// through MPRIS 2 on the session bus. The commands are the playback controller's, the same
+// the window's buttons call, so the walk, Detenido and the boxes behave the same either way.
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusObjectPath>
@@ -11,6 +11,7 @@
 
 namespace melofon::playback {
 class MediaPlayer;
+class PlaybackController;
 }
 
 namespace melofon::app {
@@ -33,20 +34,34 @@ class Mpris : public QObject {
 public:
     static constexpr const char* kService = "org.mpris.MediaPlayer2.melofon";
 
-    // Offers the window on the session bus, under the well-known name or, when another
-    // Melofon (on other tables) holds it, under a name of its own. Without a session bus it
-    // does nothing.
-    Mpris(frmPrincipal& window, playback::MediaPlayer& player, const QString& tablesDir);
+    // Takes the name on the session bus for the tables in `tablesDir`, the well-known name
+    // or, when another Melofon (on other tables) holds it, a name of its own. Done as soon
+    // as the tables are locked, so that a copy started a moment later finds this one; calls
+    // are answered once the event loop runs, with the window attached. Without a session
+    // bus it does nothing.
+    explicit Mpris(const QString& tablesDir);
     ~Mpris() override;
     bool registered() const { return registered_; }
+    // The window and what plays, once they are built.
+    void attach(frmPrincipal& window, playback::PlaybackController& playback);
+    bool attached() const { return window_ != nullptr; }
 
     // A second Melofon started on the same tables: raises the window of the copy that has
-    // them open. False when no such copy answers.
+    // them open, passing on the desktop's activation token. False when no such copy answers.
     static bool raiseCopyWith(const QString& tablesDir);
+    // Brings the window forward; `token` is the desktop's leave to take the focus.
+    void activate(const QString& token);
 
-    frmPrincipal& window() { return window_; }
-    playback::MediaPlayer& player() { return player_; }
+    frmPrincipal& window() { return *window_; }
+    playback::PlaybackController& playback() { return *playback_; }
+    playback::MediaPlayer& player();
     QString tablesDir() const { return tablesDir_; }
+
+    // The player interface's commands.
+    void play();
+    void pause();
+    void playPause();
+    bool canPlay() const;
 
     QString playbackStatus() const;
     QVariantMap metadata() const;
@@ -56,12 +71,13 @@ public:
 private:
     void changed(const QString& interface, const QVariantMap& properties);
 
-    frmPrincipal& window_;
-    playback::MediaPlayer& player_;
+    frmPrincipal* window_ = nullptr;
+    playback::PlaybackController* playback_ = nullptr;
     QString tablesDir_;
     bool registered_ = false;
     QString status_;
     QVariantMap metadata_;
+    bool canPlay_ = false;
 };
 
 // org.mpris.MediaPlayer2
@@ -105,7 +121,7 @@ class MprisPlayer : public QDBusAbstractAdaptor {
     Q_PROPERTY(double MaximumRate READ rate)
     Q_PROPERTY(bool CanGoNext READ no)
     Q_PROPERTY(bool CanGoPrevious READ no)
-    Q_PROPERTY(bool CanPlay READ yes)
+    Q_PROPERTY(bool CanPlay READ canPlay)
     Q_PROPERTY(bool CanPause READ yes)
     Q_PROPERTY(bool CanSeek READ no)
     Q_PROPERTY(bool CanControl READ yes)
@@ -120,6 +136,7 @@ public:
     qlonglong position() const;
     bool yes() const { return true; }
     bool no() const { return false; }
+    bool canPlay() const { return mpris_->canPlay(); }
 public slots:
     void Play();
     void Pause();
@@ -170,6 +187,9 @@ class MelofonStore : public QDBusAbstractAdaptor {
 public:
     explicit MelofonStore(Mpris* mpris) : QDBusAbstractAdaptor(mpris), mpris_(mpris) {}
     QString directory() const { return mpris_->tablesDir(); }
+public slots:
+    // Raise, with the activation token of the copy that was started.
+    void Activate(const QString& token) { mpris_->activate(token); }
 
 private:
     Mpris* mpris_;

@@ -2,28 +2,35 @@
 
 #include "playback/media_player.h"
 
+#include <QHash>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <vector>
 
-// GStreamer stays out of every header: only gst_player.cpp sees it.
+class QTimer;
+
+// GStreamer stays out of every public header: only the player's own sources see it.
 struct _GstElement;
 
 namespace melofon::playback {
 
 // The media player on GStreamer's playbin, audio only.
 //
-// No member waits for the engine. Each pipeline is driven by a worker thread of its own (a
-// session): opening, prerolling, pausing, stopping and tearing down happen there, and what
-// the worker finds reaches this object through the event loop of the thread that made it.
-// A session that is still busy when the next file is opened (a file on a share that does
-// not answer, say) is left to finish on its own, and the file goes to a new session.
+// No member waits for the engine, and the window's thread never calls into it. Each
+// pipeline is driven by a worker thread of its own (a session): opening, prerolling,
+// pausing, stopping and tearing down happen there, and what the worker finds reaches this
+// object through the event loop of the thread that made it. A session that is still busy
+// when the next file is opened (a file on a share that does not answer, say) is left to
+// finish on its own, and the file goes to a new session.
 //
 // A file that cannot be opened leaves the player Closed with FileName() still giving the
 // name written, so that Play then fails with "no file open" rather than playing the file
 // before. A file that fails while playing becomes Stopped; the reason is kept in lastError().
+// An open, or a file handed over, that gives neither sound nor an error within giveUpAfter()
+// is given up as if it had failed.
 class GstPlayer : public MediaPlayer {
 public:
     // Makes the audio output of a new pipeline, for tests and benchmarks that look at the
@@ -54,8 +61,8 @@ public:
     void Play() override;
     void Pause() override;
     void Stop() override;
-    void setNextFileName(const QString& path) override;
-    QString NextFileName() const override { return next_; }
+    void setNextFiles(const QueuedFiles& files) override;
+    QueuedFiles NextFiles() const override { return next_; }
     quint64 Opens() const override { return opens_; }
     PlayerNotifier* notifier() override { return notifier_.get(); }
 
@@ -66,15 +73,30 @@ public:
     // The linear gain the current pipeline applies, for tests of the volume scale; -1
     // before any file was opened.
     double appliedGain() const;
+    // How long an open or a hand-over may go without sound or an error (10 s).
+    std::chrono::milliseconds giveUpAfter() const { return giveUpAfter_; }
+    void setGiveUpAfter(std::chrono::milliseconds wait) { giveUpAfter_ = wait; }
 
 private:
     struct Report; // what a session tells the player
     struct Session;
+    struct ProbeLink;
+    enum class Probe { Pending, Playable, Refused };
+    struct Probed {
+        Probe result = Probe::Pending;
+        std::chrono::steady_clock::time_point at;
+    };
 
     void init(const QString& soundfont);
     void deliver(const Report& report);
     std::shared_ptr<Session> session();
     void retire(const std::shared_ptr<Session>& session);
+    void setState(int state);
+    void giveUp();
+    void giveUpHandover();
+    void publishNext();
+    void startProbe(const QString& path);
+    void probed(const QString& path, Probe result);
     void notifyLater();
     void flushNotifications();
 
@@ -87,7 +109,7 @@ private:
     quint64 sessions_ = 0;
 
     QString fileName_;
-    QString next_;
+    QueuedFiles next_;
     int state_ = Closed;
     double duration_ = 0;
     bool durationEstimated_ = false;
@@ -101,6 +123,17 @@ private:
     bool notifyPosted_ = false;
     bool notifyState_ = false;
     bool notifyDuration_ = false;
+
+    // Files to be queued are looked at first on a thread of their own, so that one on a
+    // share that does not answer holds neither the window nor a streaming thread.
+    std::shared_ptr<ProbeLink> probeLink_;
+    QHash<QString, Probed> probed_;
+    int probesInFlight_ = 0;
+
+    std::chrono::milliseconds giveUpAfter_{10000};
+    QTimer* openWait_ = nullptr;     // an open or a start without news
+    QTimer* handoverWait_ = nullptr; // a file handed over whose stream has not started
+    QueuedFile handingOver_;
 };
 
 } // namespace melofon::playback

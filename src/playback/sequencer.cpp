@@ -11,8 +11,6 @@ std::mt19937& generator() {
     return g;
 }
 
-bool idle(int state) { return state == 0 || state == 6; }
-
 template <class F, class T>
 auto safely(const F& f, T fallback) {
     try {
@@ -20,12 +18,6 @@ auto safely(const F& f, T fallback) {
     } catch (...) {
         return fallback;
     }
-}
-
-// The path in a file box row: everything after the first "- ".
-QString pathOf(const QString& row) {
-    const qsizetype p = row.indexOf(QLatin1Char('-'));
-    return p < 0 ? QString() : row.mid(p + 2);
 }
 
 int find(const store::ListBox& box, const QString& text) {
@@ -55,6 +47,7 @@ void PlaylistWalk::play() {
     all_ = safely(w_.todas, false);
     random_ = false;
     round_.clear();
+    ++pass_;
     startedThisCycle_ = false;
     list_ = listText();
     boxGeneration_ = w_.lstContenido.Generation();
@@ -68,32 +61,22 @@ void PlaylistWalk::stop() {
 
 void PlaylistWalk::end() {
     running_ = pending_ = dozing_ = nextPlaylistDue_ = exhausted_ = false;
-    if (!queued_.isEmpty()) {
+    refused_.clear();
+    if (!queued_.empty()) {
         queued_.clear();
-        safely([&] { w_.queueNext(QString()); return true; }, false);
+        safely([&] { w_.queueNext({}); return true; }, false);
     }
 }
 
-void PlaylistWalk::started(quint64 open, bool handedOver) {
+void PlaylistWalk::started(quint64 open, quint64 cue) {
     if (!running_)
         return;
-    if (handedOver) {
-        const QString path = std::exchange(queued_, QString());
-        if (path.isEmpty())
+    if (cue != 0) {
+        const auto it = cues_.find(cue);
+        if (it == cues_.end())
             return; // not one of the walk's
         reconcile();
-        if (peek() == path) {
-            // What the walk would have started when the file before ended.
-            const Step step = next(safely(w_.aleatorio, false));
-            const int row = w_.lstContenido.ListIndex();
-            requested_ = {w_.lstContenido.List(row), row};
-            finish(step, true);
-        } else {
-            // The walk moved after the file was handed over; it plays all the same.
-            const int row = find(w_.lstContenido, requested_.text);
-            playing_ = pathOf(requested_.text) == path ? Entry{requested_.text, row} : Entry{};
-            startedThisCycle_ = true;
-        }
+        commit(it->second);
     } else if (pending_) {
         pending_ = false;
         if (open == pendingOpen_) {
@@ -108,6 +91,42 @@ void PlaylistWalk::started(quint64 open, bool handedOver) {
     pump();
 }
 
+// A queued entry followed the file before without a gap: the walk stands as if it had
+// started that entry itself, whatever moved since the engine took it.
+void PlaylistWalk::commit(const Queued& q) {
+    store::ListBox& box = w_.lstContenido;
+    const auto [random, filling, pass, at] = q.place;
+    const bool current = box.Generation() == boxGeneration_ && random == random_ &&
+                         (random ? filling == roundSerial_ && roundGeneration_ == box.Generation()
+                                 : filling == boxGeneration_ && pass == pass_);
+    if (!current) {
+        // The walk moved on (a refill, a new round, Play again); the file plays all the same,
+        // and a refill of its own playlist goes on after it.
+        playing_ = {q.entry.text, find(box, q.entry.text)};
+        startedThisCycle_ = true;
+        if (!random && filling != boxGeneration_ && listText() == list_)
+            resumeAfterPlaying();
+        return;
+    }
+    Step step;
+    if (random) {
+        nextInRound_ = std::size_t(at);
+        step = nextRandom();
+    } else {
+        box.setListIndex(at);
+        step = nextInOrder();
+    }
+    requested_ = q.entry;
+    finish(step, true);
+}
+
+void PlaylistWalk::nextFailed(quint64 cue) {
+    // Passed over when the walk comes to it, as a file that cannot be opened is.
+    if (const auto it = cues_.find(cue); it != cues_.end())
+        refused_.insert(it->second.place);
+    pump();
+}
+
 void PlaylistWalk::failed(quint64 open) {
     if (pending_ && open == pendingOpen_) {
         pending_ = false;
@@ -118,7 +137,7 @@ void PlaylistWalk::failed(quint64 open) {
 
 void PlaylistWalk::playerChanged() {
     // Stopped or closed with no word on the file asked for: it will not start.
-    if (pending_ && idle(safely(w_.playState, 0))) {
+    if (pending_ && MediaPlayer::idle(safely(w_.playState, 0))) {
         pending_ = false;
         finish(pendingStep_, false);
     }
@@ -144,7 +163,7 @@ void PlaylistWalk::pump() {
                 end();
                 break;
             }
-            if (pending_ || dozing_ || !idle(safely(w_.playState, 0)))
+            if (pending_ || dozing_ || !MediaPlayer::idle(safely(w_.playState, 0)))
                 break;
 
             if (nextPlaylistDue_) {
@@ -273,33 +292,67 @@ void PlaylistWalk::resumeAfterPlaying() {
         exhausted_ = true;
 }
 
-// The file the walk would start next if the playing one ended now; empty where that
-// cannot be known in advance (a playlist to change, a new random round, nothing playing).
-QString PlaylistWalk::peek() const {
-    if (!running_ || pending_ || dozing_ || nextPlaylistDue_ || exhausted_ || w_.detenido)
-        return {};
+PlaylistWalk::Place PlaylistWalk::placeInOrder(int row) const { return {false, boxGeneration_, pass_, row}; }
+PlaylistWalk::Place PlaylistWalk::placeInRound(std::size_t index) const { return {true, roundSerial_, 0, int(index)}; }
+
+// The entries the walk would start, one after the other, if the playing file (or the one
+// being opened) ended now and each of them played to its end; as far as that is known in
+// advance: not past the end of a pass over the box or of a random round, nor while nothing
+// plays. Named while a file opens, so that the player can look at them meanwhile.
+std::vector<PlaylistWalk::Queued> PlaylistWalk::lookAhead() const {
+    constexpr std::size_t kAhead = 3;
+    std::vector<Queued> ahead;
+    if (!running_ || dozing_ || nextPlaylistDue_ || exhausted_ || w_.detenido)
+        return ahead;
+    if (pending_ && pendingStep_.boxDone)
+        return ahead; // the last of its pass
     const store::ListBox& box = w_.lstContenido;
-    if (box.Generation() != boxGeneration_ || idle(safely(w_.playState, 0)))
-        return {};
+    if (box.Generation() != boxGeneration_ || MediaPlayer::idle(safely(w_.playState, 0)))
+        return ahead;
     const bool random = safely(w_.aleatorio, false);
     if (random != random_)
-        return {};
-    int row = box.ListIndex();
+        return ahead;
+    const int n = box.ListCount();
+    const auto add = [&](int row, const Place& place) {
+        if (row >= 0 && row < n && box.Selected(row) && !refused(place))
+            ahead.push_back({place, {box.List(row), row}});
+    };
     if (random) {
-        if (nextInRound_ >= round_.size() || roundGeneration_ != box.Generation())
-            return {};
-        row = round_[nextInRound_];
+        if (roundGeneration_ != box.Generation())
+            return ahead;
+        for (std::size_t i = nextInRound_; i < round_.size() && ahead.size() < kAhead; ++i)
+            add(round_[i], placeInRound(i));
+    } else {
+        // Opening, the current row is the entry being opened.
+        for (int row = std::max(box.ListIndex(), 0) + (pending_ ? 1 : 0); row < n && ahead.size() < kAhead; ++row)
+            add(row, placeInOrder(row));
     }
-    if (row < 0 || row >= box.ListCount() || !box.Selected(row))
-        return {};
-    return pathOf(box.List(row));
+    return ahead;
 }
 
 void PlaylistWalk::updateNext() {
-    const QString next = peek();
+    QueuedFiles next;
+    for (const Queued& q : lookAhead()) {
+        quint64& cue = cueOf_[q.place];
+        if (cue == 0) {
+            cue = ++lastCue_;
+            cues_[cue] = q;
+        }
+        next.push_back({store::PathOfRow(q.entry.text), cue});
+    }
     if (next == queued_)
         return;
     queued_ = next;
+    if (cues_.size() > 4096) {
+        // Old cues name entries long played; the ones queued now stay.
+        std::map<quint64, Queued> keep;
+        for (const QueuedFile& f : next)
+            keep.insert(*cues_.find(f.cue));
+        cues_.swap(keep);
+        cueOf_.clear();
+        for (const auto& [cue, q] : cues_)
+            cueOf_[q.place] = cue;
+    }
     safely([&] { w_.queueNext(next); return true; }, false);
 }
 
@@ -328,6 +381,7 @@ bool PlaylistWalk::advance() {
 void PlaylistWalk::restart() {
     round_.clear();
     exhausted_ = false;
+    ++pass_;
     w_.lstContenido.setListIndex(0);
 }
 
@@ -340,7 +394,7 @@ PlaylistWalk::Step PlaylistWalk::nextInOrder() {
         box.setListIndex(0);
     const int c = box.ListIndex();
     const bool last = c == n - 1;
-    return {box.Selected(c), !last, last};
+    return {box.Selected(c) && !refused(placeInOrder(c)), !last, last};
 }
 
 PlaylistWalk::Step PlaylistWalk::nextRandom() {
@@ -355,15 +409,17 @@ PlaylistWalk::Step PlaylistWalk::nextRandom() {
             std::swap(round_[std::size_t(i)], round_[std::size_t(NumeroAlAzar(i + 1) - 1)]);
         nextInRound_ = 0;
         roundGeneration_ = box.Generation();
+        ++roundSerial_;
         if (round_.empty())
             return {false, false, true};
     }
+    const Place place = placeInRound(nextInRound_);
     const int entry = round_[nextInRound_++];
     const bool done = nextInRound_ == round_.size();
     if (done)
         round_.clear();
     // An entry unchecked or removed since the round began is passed over.
-    const bool start = entry < box.ListCount() && box.Selected(entry) && box.setListIndex(entry);
+    const bool start = entry < box.ListCount() && box.Selected(entry) && !refused(place) && box.setListIndex(entry);
     return {start, false, done};
 }
 

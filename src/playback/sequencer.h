@@ -1,8 +1,12 @@
 #pragma once
 
+#include "playback/media_player.h"
 #include "store/list_views.h"
 
 #include <functional>
+#include <map>
+#include <set>
+#include <tuple>
 #include <vector>
 
 namespace melofon::playback {
@@ -21,14 +25,14 @@ struct WalkControls {
     std::function<bool()> aleatorio;  // read at each use
     std::function<bool()> continuado; // read at each use
     bool& detenido;                   // set by Stop; the walk ends at once
-    std::function<int()> playState;   // the player's state: 0 or 6 idle, else busy
+    std::function<int()> playState;   // the player's state (MediaPlayer::PlayState)
     // Asks the player to open and play `path`; returns the player's number for that open.
     // How it went comes back through PlaylistWalk::started or failed. Throwing counts as
     // failed.
     std::function<quint64(const QString& path)> startFile;
-    // The file the player is to go on with, without a gap, when the playing one ends;
-    // empty for none.
-    std::function<void(const QString& path)> queueNext;
+    // The files the player is to go on with, in order and without a gap, when the playing
+    // one ends, as the walk's rules give them now; empty where that is not known yet.
+    std::function<void(const QueuedFiles& files)> queueNext;
 };
 
 // The play command's walk, driven by events: it hands the checked entries to the player
@@ -46,9 +50,11 @@ public:
     // A file was asked for and the player has not said yet how it went.
     bool starting() const { return pending_; }
 
-    // The player's news. `open` is the player's number of the file that started or failed.
-    void started(quint64 open, bool handedOver);
+    // The player's news. `open` is the player's number of the file that started or failed;
+    // `cue` the number the walk queued a file with, when it followed without a gap.
+    void started(quint64 open, quint64 cue);
     void failed(quint64 open);
+    void nextFailed(quint64 cue);
     // The player's state changed: a file may have ended, so the walk may go on.
     void playerChanged();
     // The user did something (a click, a check mark, a box refilled, an option), or Timer1
@@ -57,6 +63,8 @@ public:
 
     // The file box row of the walk's entry that plays, or empty.
     QString playingEntry() const { return playing_.text; }
+    // Whether `cue` is one the walk queued.
+    bool queued(quint64 cue) const { return cues_.count(cue) != 0; }
 
 private:
     struct Step {
@@ -68,6 +76,13 @@ private:
         QString text;
         int row = -1;
     };
+    // Where an entry stands in the walk: a row of one pass over one filling of the box, or
+    // a place in one random round. Names an entry queued, and one the player refused.
+    using Place = std::tuple<bool, quint64, quint64, int>; // random, filling or round, pass, row or index
+    struct Queued {
+        Place place;
+        Entry entry;
+    };
 
     void pump();
     bool finish(const Step& step, bool startedIt);
@@ -75,7 +90,11 @@ private:
     void reconcile();
     void resumeAfterPlaying();
     void updateNext();
-    QString peek() const;
+    std::vector<Queued> lookAhead() const;
+    void commit(const Queued& queued);
+    Place placeInOrder(int row) const;
+    Place placeInRound(std::size_t index) const;
+    bool refused(const Place& place) const { return refused_.count(place) != 0; }
     QString listText() const;
 
     // The walk's position within the file box: in list order it is the box's current row;
@@ -97,7 +116,12 @@ private:
     Step pendingStep_;
     Entry requested_;
     Entry playing_;
-    QString queued_;           // handed to the player to follow without a gap
+    QueuedFiles queued_;       // handed to the player to follow without a gap
+    std::map<Place, quint64> cueOf_;
+    std::map<quint64, Queued> cues_;
+    quint64 lastCue_ = 0;
+    std::set<Place> refused_;  // queued entries the player could not play
+    quint64 pass_ = 0;         // passes over the box since the walk began
     bool startedThisCycle_ = false;
     bool nextPlaylistDue_ = false;
     bool exhausted_ = false;   // the rows after the playing entry were removed
@@ -108,6 +132,7 @@ private:
     std::vector<int> round_;
     std::size_t nextInRound_ = 0;
     quint64 roundGeneration_ = 0;
+    quint64 roundSerial_ = 0;
 };
 
 } // namespace melofon::playback

@@ -17,26 +17,28 @@ QString idText(const Field& field) {
 }
 } // namespace
 
-ListId SelId(const ListBox& box) {
-    const int index = box.ListIndex();
-    if (index < 0)
-        return std::nullopt;
-    const QString text = box.List(index);
-    const qsizetype p = text.indexOf(kSeparator);
+ListId IdOfRow(const QString& row) {
+    const qsizetype p = row.indexOf(kSeparator);
     if (p < 0)
         return std::nullopt;
     bool ok = false;
-    const qint32 id = text.left(p + 1).trimmed().toInt(&ok);
+    const qint32 id = row.left(p).trimmed().toInt(&ok);
     return ok ? ListId(id) : std::nullopt;
+}
+
+QString PathOfRow(const QString& row) {
+    const qsizetype p = row.indexOf(kSeparator);
+    return p < 0 ? QString() : row.mid(p + kSeparator.size());
+}
+
+ListId SelId(const ListBox& box) {
+    const int index = box.ListIndex();
+    return index < 0 ? std::nullopt : IdOfRow(box.List(index));
 }
 
 QString SelPathDocumento(const ListBox& box) {
     const int index = box.ListIndex();
-    if (index < 0)
-        return {};
-    const QString text = box.List(index);
-    const qsizetype p = text.indexOf(QLatin1Char('-'));
-    return p < 0 ? QString() : text.mid(p + 2);
+    return index < 0 ? QString() : PathOfRow(box.List(index));
 }
 
 QString StripItem(QString& startStrg, const QString& parser) {

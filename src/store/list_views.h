@@ -39,9 +39,16 @@ using ListId = std::optional<qint32>;
 // A box row's text: the id in decimal, " - ", the name or path as stored.
 QString keyedItem(qint32 id, const QString& text);
 
+// A row's id and its text after the id, both parsed at the first " - ": the id's digits
+// hold no separator, so a name or path that does is returned whole. A row written by
+// another program may begin with a hyphen of its own ("-5 - a.mp3" is id -5, path
+// "a.mp3"). Every reader of the boxes' rows goes through these two.
+ListId IdOfRow(const QString& row);
+QString PathOfRow(const QString& row);
+
 // The id parsed back from the box's current row (the playlist box or the file box).
 ListId SelId(const ListBox& box);
-// The path of the file box's current row: everything after the first "- ".
+// The path of the file box's current row, or empty with no current row.
 QString SelPathDocumento(const ListBox& box);
 
 // Cuts the first item off `startStrg`, whose items end with the one character `parser`.

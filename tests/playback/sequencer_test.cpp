@@ -71,7 +71,7 @@ struct Harness {
     std::vector<QString> started;
     std::set<QString> broken;         // files the player refuses
     bool gapless = true;              // the player takes the queued next file at an end
-    QString queued;
+    melofon::playback::QueuedFiles queued;
     quint64 opens = 0;
     int requests = 0, ends = 0, ticks = 0, handovers = 0;
     bool startedWhileBusy = false;
@@ -106,13 +106,13 @@ struct Harness {
                     }
                     state = 2;
                     started.push_back(path);
-                    walk->started(open, false);
+                    walk->started(open, 0);
                     if (onStart)
                         onStart(*this);
                 });
                 return open;
             },
-            [this](const QString& path) { queued = path; }});
+            [this](const melofon::playback::QueuedFiles& files) { queued = files; }});
     }
 
     void run() {
@@ -123,12 +123,12 @@ struct Harness {
                 event();
             } else if (state == 2) {
                 ++ends;
-                if (gapless && !queued.isEmpty() && !broken.count(queued)) {
+                if (gapless && !queued.empty() && !broken.count(queued.front().path)) {
                     ++handovers;
-                    const QString next = std::exchange(queued, QString());
+                    const melofon::playback::QueuedFile next = queued.front();
                     ++opens;
-                    started.push_back(next);
-                    walk->started(opens, true);
+                    started.push_back(next.path);
+                    walk->started(opens, next.cue);
                     if (onStart)
                         onStart(*this);
                 } else {
@@ -191,9 +191,9 @@ TEST(PlaylistWalk, SinglePlaylistPlaysCheckedEntriesInOrderEachAfterThePreviousE
     } cases[] = {
         {"in order, then the walk ends", false, "", 0, "A B C", 2},
         {"continuous wraps until Stop", true, "", 7, "A B C A B C A", 6},
-        {"an unchecked entry is skipped", false, "B", 0, "A C", 0},
+        {"an unchecked entry is skipped", false, "B", 0, "A C", 1},
         {"an unchecked last entry", false, "C", 0, "A B", 1},
-        {"an unchecked first entry", true, "A", 4, "B C B C", 2},
+        {"an unchecked first entry", true, "A", 4, "B C B C", 3},
     };
     for (const bool gapless : {true, false}) {
         for (const auto& c : cases) {
@@ -212,7 +212,7 @@ TEST(PlaylistWalk, SinglePlaylistPlaysCheckedEntriesInOrderEachAfterThePreviousE
             EXPECT_EQ(h.handovers, gapless ? c.handovers : 0);
             EXPECT_FALSE(h.startedWhileBusy);
             if (!c.stopAfter) {
-                EXPECT_EQ(h.queued, QString()) << "nothing is left to follow the last file";
+                EXPECT_TRUE(h.queued.empty()) << "nothing is left to follow the last file";
             }
         }
     }

@@ -1,0 +1,634 @@
+// The worker of a session: it drives one playbin through its files, from the jobs the player
+// queues and the messages the pipeline posts, and reports what happened.
+
+#include "playback/gst_session.h"
+
+#include "playback/mp3_duration.h"
+
+#include <QFile>
+#include <QtDebug>
+
+#include <chrono>
+#include <cmath>
+
+namespace melofon::playback {
+
+namespace {
+
+// playbin's GstPlayFlags are not in any header: audio, with the volume applied in software.
+constexpr guint kPlayFlags = (1u << 1) | (1u << 4);
+// How often a playing file's position is read for the player's thread.
+constexpr auto kPositionEvery = std::chrono::milliseconds(200);
+
+double toSeconds(gint64 nanoseconds) { return double(nanoseconds) / double(GST_SECOND); }
+
+gint64 steadyNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+GstPlayer::Session::~Session() {
+    for (Job& job : jobs)
+        if (job.message)
+            gst_message_unref(job.message);
+    clearHandover();
+}
+
+void GstPlayer::Session::push(Job job) {
+    std::lock_guard lock(mutex);
+    // Play right after Open rides along with it: one wake-up of the worker, not two.
+    if (job.kind == Job::Play && !jobs.empty() && jobs.back().kind == Job::Open) {
+        jobs.back().play = true;
+        return;
+    }
+    jobs.push_back(std::move(job));
+    changed.notify_one();
+}
+
+bool GstPlayer::Session::reusable() {
+    std::lock_guard lock(mutex);
+    return !executing && jobs.empty() && settled && !finished;
+}
+
+void GstPlayer::Session::detach() {
+    std::lock_guard lock(linkMutex);
+    target = nullptr;
+    player = nullptr;
+}
+
+void GstPlayer::Session::report(Report r) {
+    r.session = id;
+    r.open = open;
+    std::lock_guard lock(linkMutex);
+    if (!target)
+        return;
+    GstPlayer* p = player;
+    QMetaObject::invokeMethod(target, [p, r] { p->deliver(r); }, Qt::QueuedConnection);
+}
+
+void GstPlayer::Session::run(std::shared_ptr<Session> self) {
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock lock(self->mutex);
+            while (self->jobs.empty()) {
+                if (self->phase != Playing) {
+                    self->changed.wait(lock);
+                } else if (!self->changed.wait_for(lock, kPositionEvery, [&] { return !self->jobs.empty(); })) {
+                    lock.unlock();
+                    self->samplePosition();
+                    self->endIfRefusedJointIsOver();
+                    lock.lock();
+                }
+            }
+            job = std::move(self->jobs.front());
+            self->jobs.pop_front();
+            self->executing = true;
+        }
+        const bool quit = job.kind == Job::Quit;
+        self->execute(job);
+        {
+            std::lock_guard lock(self->mutex);
+            self->executing = false;
+        }
+        if (quit)
+            break;
+    }
+    self->teardown();
+    std::lock_guard lock(self->mutex);
+    self->finished = true;
+    self->ended.notify_all();
+}
+
+void GstPlayer::Session::execute(Job& job) {
+    switch (job.kind) {
+    case Job::Open:
+        openFile(job.open, job.path, job.volume);
+        if (job.play)
+            play();
+        break;
+    case Job::Play:
+        engineHeld = false;
+        play();
+        break;
+    case Job::Pause:
+        engineHeld = false;
+        pause();
+        break;
+    case Job::Stop:
+        engineHeld = false;
+        stop();
+        break;
+    case Job::Close:
+        reset(GST_STATE_NULL);
+        phase = None;
+        break;
+    case Job::Volume:
+        volume = job.volume;
+        applyVolume();
+        break;
+    case Job::Message:
+        if (job.epoch == epoch.load())
+            handle(job.message);
+        gst_message_unref(job.message);
+        job.message = nullptr;
+        break;
+    case Job::Quit:
+        break;
+    }
+}
+
+void GstPlayer::Session::teardown() {
+    GstElement* p = pipeline.load();
+    if (!p)
+        return;
+    gst_element_set_state(p, GST_STATE_NULL);
+    GstBus* bus = gst_element_get_bus(p);
+    gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
+    gst_object_unref(bus);
+    pipeline.store(nullptr);
+    clearHandover();
+    gst_object_unref(p);
+}
+
+// READY and NULL are reached once the streaming threads are joined; what they posted about
+// the file before is of no more use.
+void GstPlayer::Session::reset(GstState target) {
+    if (GstElement* p = pipeline.load())
+        gst_element_set_state(p, target);
+    ++epoch;
+    missingDecoder.clear();
+    buffering = false;
+    positionNs = 0;
+    clearHandover();
+}
+
+void GstPlayer::Session::fail(const QString& message) {
+    Report r(Report::Failed);
+    r.message = message;
+    report(r);
+    std::lock_guard lock(mutex);
+    settled = true;
+}
+
+void GstPlayer::Session::failWith(const Failure& failure, const QString& what) {
+    const QString message = describe(failure, what, path, missingDecoder);
+    const Phase was = phase;
+    // Down to NULL: a failed stream's threads may still be posting about it after READY.
+    reset(GST_STATE_NULL);
+    phase = was == Prerolling ? None : Rewound;
+    fail(message);
+}
+
+bool GstPlayer::Session::makePipeline() {
+    if (pipeline.load())
+        return true;
+    GstElement* output = makeSink();
+    if (!output)
+        return false;
+    GstElement* p = gst_element_factory_make("playbin", nullptr);
+    if (!p) {
+        gst_object_unref(gst_object_ref_sink(output));
+        return false;
+    }
+    // A video stream still looks for a real video output unless given one, which can take
+    // seconds; this one is never fed, the video flag being off.
+    GstElement* videoSink = gst_element_factory_make("fakesink", nullptr);
+    g_object_set(p, "flags", kPlayFlags, "audio-sink", output, "video-sink", videoSink, nullptr);
+    sink = output;
+    if (GstPad* pad = gst_element_get_static_pad(output, "sink")) {
+        gst_pad_add_probe(
+            pad, GST_PAD_PROBE_TYPE_DATA_DOWNSTREAM,
+            [](GstPad*, GstPadProbeInfo* info, gpointer self) { return static_cast<Session*>(self)->atOutput(info); },
+            this, nullptr);
+        gst_object_unref(pad);
+    }
+    if (!soundfont.isEmpty()) {
+        auto setSoundfont = +[](GstElement*, GstElement* element, gpointer path) {
+            if (hasFactory(element, "fluiddec"))
+                g_object_set(element, "soundfont", static_cast<const char*>(path), nullptr);
+        };
+        g_signal_connect(p, "element-setup", G_CALLBACK(setSoundfont), soundfont.data());
+    }
+    g_signal_connect(p, "about-to-finish",
+                     G_CALLBACK(+[](GstElement* bin, gpointer self) { static_cast<Session*>(self)->handOver(bin); }),
+                     this);
+    g_signal_connect(p, "source-setup", G_CALLBACK(+[](GstElement*, GstElement* source, gpointer self) {
+                         static_cast<Session*>(self)->sourceSetUp(source);
+                     }),
+                     this);
+    GstBus* bus = gst_element_get_bus(p);
+    gst_bus_set_sync_handler(
+        bus,
+        [](GstBus*, GstMessage* message, gpointer self) {
+            auto* s = static_cast<Session*>(self);
+            if (s->wanted(message)) {
+                Job job(Job::Message);
+                job.message = message;
+                job.epoch = s->epoch.load();
+                s->push(std::move(job));
+            } else {
+                gst_message_unref(message);
+            }
+            return GST_BUS_DROP;
+        },
+        this, nullptr);
+    gst_object_unref(bus);
+    pipeline.store(p);
+    return true;
+}
+
+bool GstPlayer::Session::wanted(GstMessage* message) const {
+    switch (GST_MESSAGE_TYPE(message)) {
+    case GST_MESSAGE_EOS:
+    case GST_MESSAGE_ERROR:
+    case GST_MESSAGE_WARNING:
+    case GST_MESSAGE_DURATION_CHANGED:
+    case GST_MESSAGE_CLOCK_LOST:
+    case GST_MESSAGE_ASYNC_DONE:
+    case GST_MESSAGE_STREAM_START:
+    case GST_MESSAGE_LATENCY:
+    case GST_MESSAGE_REQUEST_STATE:
+    case GST_MESSAGE_BUFFERING:
+        return true;
+    case GST_MESSAGE_STATE_CHANGED:
+        return GST_MESSAGE_SRC(message) == GST_OBJECT(pipeline.load()) || GST_MESSAGE_SRC(message) == GST_OBJECT(sink);
+    case GST_MESSAGE_ELEMENT: {
+        const GstStructure* s = gst_message_get_structure(message);
+        return s && gst_structure_has_name(s, "missing-plugin");
+    }
+    default:
+        return false;
+    }
+}
+
+void GstPlayer::Session::applyVolume() {
+    if (GstElement* p = pipeline.load()) {
+        const double g = gainOf(volume);
+        g_object_set(p, "volume", g, nullptr);
+        gain = g;
+    }
+}
+
+void GstPlayer::Session::openFile(quint64 number, const QString& file, int level) {
+    if (phase != None)
+        reset(GST_STATE_READY);
+    {
+        std::lock_guard lock(mutex);
+        settled = false;
+    }
+    open = number;
+    path = file;
+    volume = level;
+    phase = None;
+    wantPlay = wantPause = startReported = engineHeld = false;
+    // The file system is looked at here, on the worker, never on the player's thread: a
+    // file on a share that does not answer holds this worker alone.
+    const QString refusal = refusalOf(file);
+    if (!refusal.isEmpty())
+        return fail(QStringLiteral("No se puede abrir %1: %2").arg(quoted(file), refusal));
+    const bool midi = looksLikeMidi(file);
+    if (!makePipeline())
+        return fail(QStringLiteral("No se puede abrir %1: no se pudo preparar la salida de sonido.").arg(quoted(file)));
+    GError* error = nullptr;
+    gchar* uri = gst_filename_to_uri(QFile::encodeName(file).constData(), &error);
+    const QString why = error ? fromUtf8(error->message) : QString();
+    g_clear_error(&error);
+    if (!uri)
+        return fail(QStringLiteral("No se puede abrir %1: %2").arg(quoted(file), why));
+    GstElement* p = pipeline.load();
+    g_object_set(p, "uri", uri, nullptr);
+    g_free(uri);
+    applyVolume();
+    beginFile(midi);
+    phase = Prerolling;
+    // Prerolling makes a file that cannot be played fail before it is started; its error
+    // arrives as a bus message like any other.
+    gst_element_set_state(p, GST_STATE_PAUSED);
+}
+
+void GstPlayer::Session::prerolled() {
+    GstElement* p = pipeline.load();
+    gint audioStreams = 0;
+    g_object_get(p, "n-audio", &audioStreams, nullptr);
+    bool seen = false;
+    {
+        // Once the next file is taken, playbin counts that one's streams.
+        std::lock_guard lock(nextMutex);
+        seen = audioSeen;
+    }
+    if (audioStreams == 0 && !seen) {
+        reset(GST_STATE_NULL);
+        phase = None;
+        return fail(QStringLiteral("No se puede abrir %1: no es un archivo de sonido que se pueda reproducir.")
+                        .arg(quoted(path)));
+    }
+    Report r(Report::Prerolled);
+    r.duration = duration();
+    if (r.duration == 0) {
+        r.duration = estimateMp3Seconds(path);
+        r.estimated = r.duration > 0;
+    }
+    report(r);
+    {
+        std::lock_guard lock(mutex);
+        settled = true;
+    }
+    if (silentFallback())
+        report(Report(Report::NoOutput));
+    phase = Ready;
+    if (wantPlay)
+        play();
+    else if (wantPause)
+        phase = Paused;
+}
+
+double GstPlayer::Session::duration() const {
+    gint64 nanoseconds = 0;
+    if (!gst_element_query_duration(pipeline.load(), GST_FORMAT_TIME, &nanoseconds) || nanoseconds <= 0)
+        return 0;
+    return toSeconds(nanoseconds);
+}
+
+// autoaudiosink settles for a sink that plays nothing when no output works at all.
+bool GstPlayer::Session::silentFallback() const {
+    bool silent = false;
+    GstIterator* it = gst_bin_iterate_recurse(GST_BIN(pipeline.load()));
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        auto* element = GST_ELEMENT(g_value_get_object(&item));
+        if (hasFactory(element, "autoaudiosink") && GST_IS_BIN(element)) {
+            GstIterator* children = gst_bin_iterate_elements(GST_BIN(element));
+            GValue child = G_VALUE_INIT;
+            while (gst_iterator_next(children, &child) == GST_ITERATOR_OK) {
+                silent = silent || hasFactory(GST_ELEMENT(g_value_get_object(&child)), "fakesink");
+                g_value_reset(&child);
+            }
+            g_value_unset(&child);
+            gst_iterator_free(children);
+        }
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+    return silent;
+}
+
+void GstPlayer::Session::play() {
+    GstElement* p = pipeline.load();
+    switch (phase) {
+    case Prerolling:
+        wantPlay = true;
+        wantPause = false;
+        return;
+    case Rewound:
+        // After Stop or the end the file is prerolled again, from the start.
+        wantPlay = true;
+        wantPause = false;
+        startReported = false;
+        phase = Prerolling;
+        {
+            std::lock_guard lock(mutex);
+            settled = false;
+        }
+        beginFile(!handoverAllowed);
+        gst_element_set_state(p, GST_STATE_PAUSED);
+        return;
+    case Ready:
+    case Paused:
+        phase = Playing;
+        gst_element_set_state(p, GST_STATE_PLAYING);
+        samplePosition();
+        return;
+    case None:
+    case Playing:
+        return;
+    }
+}
+
+void GstPlayer::Session::pause() {
+    if (phase == Prerolling) {
+        wantPlay = false;
+        wantPause = true;
+    } else if (phase == Playing) {
+        phase = Paused;
+        gst_element_set_state(pipeline.load(), GST_STATE_PAUSED);
+        samplePosition();
+    }
+}
+
+void GstPlayer::Session::stop() {
+    wantPlay = wantPause = false;
+    if (phase == None || phase == Rewound)
+        return;
+    reset(GST_STATE_READY);
+    phase = Rewound;
+    std::lock_guard lock(mutex);
+    settled = true;
+}
+
+void GstPlayer::Session::samplePosition() {
+    gint64 position = 0;
+    GstElement* p = pipeline.load();
+    if (!p || !gst_element_query_position(p, GST_FORMAT_TIME, &position) || position < 0)
+        return;
+    positionNs = position;
+    positionAtNs = steadyNs();
+}
+
+void GstPlayer::Session::finishFile() {
+    // At its end the parser knows the length exactly.
+    if (const double d = duration(); d > 0) {
+        Report r(Report::DurationChanged);
+        r.duration = d;
+        report(r);
+    }
+    bool refused = false;
+    {
+        std::lock_guard lock(nextMutex);
+        refused = dropping;
+    }
+    // After a refused joint a streaming thread may still be opening the file it was given,
+    // which the reset waits for: the end is told first.
+    if (refused)
+        report(Report(Report::Ended));
+    reset(GST_STATE_READY);
+    phase = Rewound;
+    if (!refused)
+        report(Report(Report::Ended));
+}
+
+// After a refused joint the output was given the end of the stream, but the pipeline does
+// not always say so: a file taken that failed leaves playbin waiting for it, and the end is
+// never posted. The playing file is over when its position stops moving.
+void GstPlayer::Session::endIfRefusedJointIsOver() {
+    {
+        std::lock_guard lock(nextMutex);
+        if (!dropping) {
+            positionWhenDropping = -1;
+            return;
+        }
+    }
+    const gint64 now = positionNs.load();
+    if (std::exchange(positionWhenDropping, now) == now && phase == Playing)
+        finishFile();
+}
+
+void GstPlayer::Session::tellState(int state) {
+    Report r(Report::EngineState);
+    r.state = state;
+    report(r);
+}
+
+void GstPlayer::Session::handle(GstMessage* message) {
+    GstElement* p = pipeline.load();
+    switch (GST_MESSAGE_TYPE(message)) {
+    case GST_MESSAGE_ASYNC_DONE:
+        if (phase == Prerolling)
+            prerolled();
+        break;
+    case GST_MESSAGE_STATE_CHANGED: {
+        // The output's own change too: a file taken that failed early leaves playbin short
+        // of PLAYING, though the output plays.
+        GstState old = GST_STATE_VOID_PENDING, now = GST_STATE_VOID_PENDING;
+        gst_message_parse_state_changed(message, &old, &now, nullptr);
+        if (now == GST_STATE_PLAYING && phase == Playing && !startReported) {
+            startReported = true;
+            samplePosition();
+            Report r(Report::Started);
+            r.duration = duration();
+            report(r);
+        }
+        break;
+    }
+    case GST_MESSAGE_STREAM_START:
+        streamStart();
+        break;
+    case GST_MESSAGE_EOS:
+        if (phase == Playing || phase == Paused)
+            finishFile();
+        break;
+    case GST_MESSAGE_ERROR:
+        handleError(message);
+        break;
+    case GST_MESSAGE_WARNING: {
+        GError* error = nullptr;
+        gchar* debug = nullptr;
+        gst_message_parse_warning(message, &error, &debug);
+        qWarning("Melofon: %s (%s)", error ? error->message : "", debug ? debug : "");
+        g_clear_error(&error);
+        g_free(debug);
+        break;
+    }
+    case GST_MESSAGE_ELEMENT: {
+        // decodebin's "missing-plugin" names the stream it found no decoder for; for MIDI
+        // that is what a synthesizer without a soundfont leaves behind.
+        const GValue* detail = gst_structure_get_value(gst_message_get_structure(message), "detail");
+        if (detail && GST_VALUE_HOLDS_CAPS(detail)) {
+            const GstCaps* caps = gst_value_get_caps(detail);
+            if (caps && gst_caps_get_size(caps) > 0)
+                missingDecoder = fromUtf8(gst_structure_get_name(gst_caps_get_structure(caps, 0)));
+        }
+        break;
+    }
+    case GST_MESSAGE_DURATION_CHANGED:
+        if (const double d = duration(); d > 0) {
+            Report r(Report::DurationChanged);
+            r.duration = d;
+            report(r);
+        }
+        break;
+    case GST_MESSAGE_LATENCY:
+        gst_bin_recalculate_latency(GST_BIN(p));
+        break;
+    case GST_MESSAGE_REQUEST_STATE:
+        handleRequestState(message);
+        break;
+    case GST_MESSAGE_BUFFERING:
+        handleBuffering(message);
+        break;
+    case GST_MESSAGE_CLOCK_LOST:
+        // The output went away and came back: playing on needs a new clock.
+        if (phase == Playing) {
+            gst_element_set_state(p, GST_STATE_PAUSED);
+            gst_element_set_state(p, GST_STATE_PLAYING);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void GstPlayer::Session::handleError(GstMessage* message) {
+    Failure failure;
+    GError* error = nullptr;
+    gchar* debug = nullptr;
+    gst_message_parse_error(message, &error, &debug);
+    failure.domain = error->domain;
+    failure.code = error->code;
+    failure.detail = fromUtf8(error->message);
+    qWarning("Melofon: %s (%s)", error->message, debug ? debug : "");
+    g_error_free(error);
+    g_free(debug);
+    GstObject* source = GST_MESSAGE_SRC(message);
+    failure.fromSink = sink && (source == GST_OBJECT(sink) || gst_object_has_as_ancestor(source, GST_OBJECT(sink)));
+    failure.fromSynthesizer = GST_IS_ELEMENT(source) && hasFactory(GST_ELEMENT(source), "fluiddec");
+    // A file queued to follow fails while the one before still plays: that one plays on.
+    if (std::optional<Report> next = nextFailure(source, failure)) {
+        if (next->ended) {
+            // It had passed its joint: nothing is left to play.
+            reset(GST_STATE_NULL);
+            phase = Rewound;
+        }
+        if (next->cue)
+            report(*next);
+        else if (next->ended)
+            report(Report(Report::Ended));
+        return;
+    }
+    if (phase != None && phase != Rewound)
+        failWith(failure, phase == Prerolling ? QStringLiteral("No se puede abrir") : QStringLiteral("No se puede reproducir"));
+}
+
+// The sound server asks for a pause (a call begins, the output is corked) or for play again.
+// The player is told, so that what it shows is what plays; a pause of the user's own is
+// never undone by it.
+void GstPlayer::Session::handleRequestState(GstMessage* message) {
+    GstState requested = GST_STATE_VOID_PENDING;
+    gst_message_parse_request_state(message, &requested);
+    if (requested == GST_STATE_PAUSED && phase == Playing) {
+        pause();
+        engineHeld = true;
+        tellState(MediaPlayer::Paused);
+    } else if (requested == GST_STATE_PLAYING && phase == Paused && engineHeld) {
+        engineHeld = false;
+        play();
+        tellState(MediaPlayer::Playing);
+    } else if (requested <= GST_STATE_READY && phase != None && phase != Rewound) {
+        stop();
+        tellState(MediaPlayer::Stopped);
+    }
+}
+
+// A slow source: the file is held until enough of it has arrived, and meanwhile it does
+// not count as playing.
+void GstPlayer::Session::handleBuffering(GstMessage* message) {
+    gint percent = 100;
+    gst_message_parse_buffering(message, &percent);
+    GstElement* p = pipeline.load();
+    if (percent < 100 && !buffering && phase == Playing) {
+        buffering = true;
+        gst_element_set_state(p, GST_STATE_PAUSED);
+        tellState(MediaPlayer::Opening);
+    } else if (percent >= 100 && buffering) {
+        buffering = false;
+        if (phase == Playing) {
+            gst_element_set_state(p, GST_STATE_PLAYING);
+            tellState(MediaPlayer::Playing);
+        }
+    }
+}
+
+} // namespace melofon::playback
