@@ -85,7 +85,8 @@ StartUp startUp(const QStringList& arguments, const QString& currentDir) {
     case CommandLine::Request::UnknownOption:
         result.exitCode = 2;
         result.standardError =
-            QStringLiteral("melofon: opción desconocida «%1»\n").arg(commandLine.unknownOption) + usage;
+            QStringLiteral("melofon: opción desconocida «%1»\n").arg(commandLine.unknownOption) +
+            usage;
         break;
     case CommandLine::Request::Run:
         if (!commandLine.files.isEmpty())

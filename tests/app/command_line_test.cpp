@@ -5,10 +5,11 @@
 #include <optional>
 
 using melofon::app::startUp;
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-const QString usage = QStringLiteral("Uso: melofon [ARCHIVO...]\n");
+const QString usage = u"Uso: melofon [ARCHIVO...]\n"_s;
 
 struct Row {
     const char* what;
@@ -22,56 +23,47 @@ struct Row {
 } // namespace
 
 TEST(CommandLine, DecidesWhatTheProgramDoesBeforeItsWindow) {
-    const QString cwd = QStringLiteral("/home/ana/Música");
+    const QString cwd = u"/home/ana/Música"_s;
     const std::vector<Row> rows = {
         {"no arguments", {}, std::nullopt, {}, {}, {}},
-        {"one file", {QStringLiteral("/tmp/a.mp3")}, std::nullopt, QStringLiteral("/tmp/a.mp3"), {}, {}},
+        {"one file", {u"/tmp/a.mp3"_s}, std::nullopt, u"/tmp/a.mp3"_s, {}, {}},
         {"two files: the first plays",
-         {QStringLiteral("/tmp/a.mp3"), QStringLiteral("/tmp/b.wav")},
+         {u"/tmp/a.mp3"_s, u"/tmp/b.wav"_s},
          std::nullopt,
-         QStringLiteral("/tmp/a.mp3"),
+         u"/tmp/a.mp3"_s,
          {},
-         QStringLiteral("melofon: solo se reproduce el primer archivo; los demás se pasan por alto.\n")},
+         u"melofon: solo se reproduce el primer archivo; los demás se pasan por alto.\n"_s},
         {"a relative path is made absolute",
-         {QStringLiteral("./viejas/../canción 1.mid")},
+         {u"./viejas/../canción 1.mid"_s},
          std::nullopt,
-         cwd + QStringLiteral("/canción 1.mid"),
+         cwd + u"/canción 1.mid"_s,
          {},
          {}},
         {"a file manager's URI",
-         {QStringLiteral("file:///tmp/mi%20canci%C3%B3n.mp3")},
+         {u"file:///tmp/mi%20canci%C3%B3n.mp3"_s},
          std::nullopt,
-         QStringLiteral("/tmp/mi canción.mp3"),
+         u"/tmp/mi canción.mp3"_s,
          {},
          {}},
-        {"--help", {QStringLiteral("--help")}, 0, {}, usage, {}},
-        {"--help after a file", {QStringLiteral("a.mp3"), QStringLiteral("--help")}, 0, {}, usage, {}},
-        {"--version",
-         {QStringLiteral("--version")},
-         0,
-         {},
-         QStringLiteral("Melofon " MELOFON_VERSION "\n"),
-         {}},
+        {"--help", {u"--help"_s}, 0, {}, usage, {}},
+        {"--help after a file", {u"a.mp3"_s, u"--help"_s}, 0, {}, usage, {}},
+        {"--version", {u"--version"_s}, 0, {}, u"Melofon " MELOFON_VERSION "\n"_s, {}},
         {"an unknown option",
-         {QStringLiteral("--x"), QStringLiteral("a.mp3")},
+         {u"--x"_s, u"a.mp3"_s},
          2,
          {},
          {},
-         QStringLiteral("melofon: opción desconocida «--x»\n") + usage},
-        {"-- ends the options",
-         {QStringLiteral("--"), QStringLiteral("-x")},
-         std::nullopt,
-         cwd + QStringLiteral("/-x"),
-         {},
-         {}},
+         u"melofon: opción desconocida «--x»\n"_s + usage},
+        {"-- ends the options", {u"--"_s, u"-x"_s}, std::nullopt, cwd + u"/-x"_s, {}, {}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        const auto start = startUp(QStringList{QStringLiteral("melofon")} + row.arguments, cwd);
+        const auto start = startUp(QStringList{u"melofon"_s} + row.arguments, cwd);
         EXPECT_EQ(start.exitCode, row.exitCode);
-        EXPECT_EQ(start.file, row.file);
-        EXPECT_TRUE(start.standardOutput.startsWith(row.standardOutputStart)) << start.standardOutput.toStdString();
+        EXPECT_EQ(start.file.toStdString(), row.file.toStdString());
+        EXPECT_TRUE(start.standardOutput.startsWith(row.standardOutputStart))
+            << start.standardOutput.toStdString();
         EXPECT_EQ(start.standardOutput.isEmpty(), row.standardOutputStart.isEmpty());
-        EXPECT_EQ(start.standardError, row.standardError);
+        EXPECT_EQ(start.standardError.toStdString(), row.standardError.toStdString());
     }
 }
