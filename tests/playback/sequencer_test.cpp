@@ -1,4 +1,5 @@
 #include "playback/sequencer.h"
+#include "support/fake_list_box.h"
 
 #include <gtest/gtest.h>
 
@@ -12,43 +13,9 @@ using melofon::playback::NumeroAlAzar;
 using melofon::playback::PlaylistWalk;
 using melofon::playback::WalkControls;
 
+using melofon::test::FakeListBox;
+
 namespace {
-
-// A list box as the walk sees it, with a click handler like the window's playlist box.
-class FakeListBox : public melofon::store::ListBox {
-public:
-    void Clear() override {
-        rows.clear();
-        current = -1;
-        ++generation;
-    }
-    void AddItem(const QString& text) override { rows.push_back({text, false}); }
-    void AddItems(const QStringList& texts, bool selected) override {
-        for (const QString& t : texts)
-            rows.push_back({t, selected});
-    }
-    int ListCount() const override { return int(rows.size()); }
-    int ListIndex() const override { return current; }
-    bool setListIndex(int index) override {
-        if (index < -1 || index >= ListCount())
-            return false;
-        const bool changed = index != current;
-        current = index;
-        if (changed && index >= 0 && onClick)
-            onClick();
-        return true;
-    }
-    QString List(int index) const override { return rows.at(std::size_t(index)).first; }
-    bool Selected(int index) const override { return rows.at(std::size_t(index)).second; }
-    void setSelected(int index, bool selected) override { rows.at(std::size_t(index)).second = selected; }
-    int SelCount() const override { return current >= 0 ? 1 : 0; }
-    quint64 Generation() const override { return generation; }
-
-    std::vector<std::pair<QString, bool>> rows;
-    int current = -1;
-    quint64 generation = 0;
-    std::function<void()> onClick;
-};
 
 // A player and a clock as the walk sees them. Each request to start a file is answered
 // through the walk's event methods, one event at a time; when nothing is left to tell, the

@@ -145,6 +145,9 @@ private:
     }
     void take() {
         taken = follows(playingCue);
+        if (taken && hung.count(taken->path))
+            taken.reset(); // looked at first, and it never answers: not taken
+
         if (taken && broken.count(taken->path)) {
             const playback::QueuedFile f = *taken;
             QMetaObject::invokeMethod(&notifier_, [this, f] {
