@@ -1,8 +1,9 @@
 #pragma once
 
-// A large store for the window and editing benchmarks: 100,000 file entries, one
-// playlist of 10,000 of them (playlist 1) and 90 of 1,000, with the big playlist's files
-// spread through DOCUMENT.
+// A large store for the window and editing benchmarks: by default 100,000 file entries,
+// one playlist of 10,000 of them (playlist 1) and 90 of 1,000, with the big playlist's
+// files spread through DOCUMENT. Other sizes keep the big playlist and change the number
+// of playlists of 1,000.
 
 #include "app/qt_dialogs.h"
 #include "playback/media_player.h"
@@ -25,17 +26,18 @@ inline std::vector<QVariant> row(const store::DbfTable& t, QByteArrayView a, con
     return v;
 }
 
-inline void generateLargeStore(const QString& dir) {
+inline void generateLargeStore(const QString& dir, int entries = kEntries) {
+    const int others = (entries - kBigPlaylist) / kPerOther;
     store::PlaylistStore s(dir);
     store::PlaylistStore::Batch batch(s);
     store::DbfTable& listas = s.dtcListas().table();
     store::DbfTable& docs = s.dtcDocumentos().table();
     store::DbfTable& links = s.dtcLisDoc().table();
-    for (int l = 1; l <= kOtherPlaylists + 1; ++l)
+    for (int l = 1; l <= others + 1; ++l)
         listas.append(row(listas, "LISID", l, "LISDESC", QStringLiteral("Lista número %1").arg(l)));
     int docId = 0;
     for (int i = 0; i < kPerOther; ++i) {
-        for (int l = 1; l <= kOtherPlaylists + 1; ++l) {
+        for (int l = 1; l <= others + 1; ++l) {
             const int copies = l == 1 ? kBigPlaylist / kPerOther : 1;
             for (int c = 0; c < copies; ++c) {
                 ++docId;

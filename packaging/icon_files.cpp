@@ -1,6 +1,6 @@
 // Writes the installed icon files, drawn by the same code as the window's icon:
 //   icon_files DIR  ->  DIR/hicolor/scalable/apps/melofon.svg, DIR/hicolor/NxN/apps/melofon.png
-#include "app/icons.h"
+#include "ui/icons.h"
 
 #include <QDir>
 #include <QImage>

@@ -1,5 +1,5 @@
 #include "about/frm_about.h"
-#include "app/twips_layout.h"
+#include "ui/twips_layout.h"
 
 #include <QDir>
 #include <QFileInfo>

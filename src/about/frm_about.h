@@ -3,7 +3,7 @@
 // The About dialog: title, version, description, contact lines and a button that starts
 // the System Information program named in the local-machine registry.
 
-#include "editing/dialogs.h"
+#include "ui/dialogs.h"
 #include "registry/registry_api.h"
 
 #include <QDialog>

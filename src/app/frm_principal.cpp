@@ -1,8 +1,8 @@
 #include "app/frm_principal.h"
 
 #include "about/frm_about.h"
-#include "app/icons.h"
-#include "app/twips_layout.h"
+#include "ui/icons.h"
+#include "ui/twips_layout.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>

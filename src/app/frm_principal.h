@@ -7,9 +7,9 @@
 // keeps working. The list-view procedures themselves live with the store (list_views.h)
 // and work on the two list boxes through their ListBox interface.
 
-#include "app/list_box_widget.h"
+#include "ui/list_box_widget.h"
 #include "editing/commands.h"
-#include "editing/dialogs.h"
+#include "ui/dialogs.h"
 #include "playback/media_player.h"
 #include "playback/playback_controller.h"
 #include "store/list_views.h"

@@ -17,19 +17,21 @@ bool isRefusal(const store::StoreError& e) {
            e.kind() == store::StoreError::Kind::NotRepresentable;
 }
 
-// The id after the last row's, or 1 for an empty table; nothing when the last id is the
-// largest a 32-bit id can be.
-std::optional<qint32> newId(store::Recordset& rs, QByteArrayView idField) {
-    if (rs.RecordCount() <= 0)
-        return 1;
-    rs.MoveLast();
-    const auto last = rs.Fields(idField).toInt32();
-    if (!last)
-        throw store::StoreError(store::StoreError::Kind::BadValue,
-                                QStringLiteral("La última fila de la tabla no tiene un número válido."));
-    if (*last == INT32_MAX)
+// A new id for `table`: one more than the greatest id of its live rows, which in a table
+// in rising order (the only kind Melofon writes) is the last row's id plus one; 1 for an
+// empty table. An id that a link still names in `linkField` is passed over, or the new
+// row would inherit that link (another program, or a crash, can leave one behind).
+// Nothing when the ids run out.
+std::optional<qint32> newId(store::DbfTable& table, QByteArrayView idField, store::DbfTable& links,
+                            QByteArrayView linkField) {
+    const auto greatest = table.greatestId(table.requireField(idField));
+    const int linked = links.requireField(linkField);
+    qint64 id = greatest ? qint64(*greatest) + 1 : 1;
+    while (id <= INT32_MAX && links.findId(linked, qint32(id), 0, links.rowCount()) != store::DbfTable::npos)
+        ++id;
+    if (id > INT32_MAX)
         return std::nullopt;
-    return *last + 1;
+    return qint32(id);
 }
 
 // Tables that cannot be written are listed and played; every change is refused, with why.
@@ -60,13 +62,7 @@ void addFile(EditingContext& c, qint32 lisId, const QString& path) {
     store::DataSource& docs = c.store.dtcDocumentos();
     store::Recordset& d = docs.recordset();
     store::DataSource& links = c.store.dtcLisDoc();
-    store::DbfTable& linkTable = links.table();
-    auto id = newId(d, "DocId");
-    // A link left naming a removed entry (by a crash of an older version, or another
-    // program) must not come to name this one: skip every id a link still names.
-    const int linkDocId = linkTable.fieldIndex("DocId");
-    while (id && linkTable.findId(linkDocId, *id, 0, linkTable.rowCount()) != store::DbfTable::npos)
-        id = *id == INT32_MAX ? std::nullopt : std::optional<qint32>(*id + 1);
+    const auto id = newId(docs.table(), "DocId", links.table(), "DocId");
     if (!id)
         throw store::StoreError(store::StoreError::Kind::BadValue,
                                 idsExhausted(QStringLiteral("«%1»").arg(path)));
@@ -100,7 +96,7 @@ void cmdNuevaLis_Click(EditingContext& c) {
         return;
     store::DataSource& listas = c.store.dtcListas();
     store::Recordset& rs = listas.recordset();
-    const auto id = newId(rs, "LisId");
+    const auto id = newId(listas.table(), "LisId", c.store.dtcLisDoc().table(), "LisId");
     if (!id) {
         c.messages.MsgBox(idsExhausted(QStringLiteral("la lista «%1»").arg(name)), MessageBoxes::vbOKOnly, kAtencion);
         return;

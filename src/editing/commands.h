@@ -1,6 +1,6 @@
 #pragma once
 
-#include "editing/dialogs.h"
+#include "ui/dialogs.h"
 #include "store/list_views.h"
 #include "store/playlist_store.h"
 

@@ -66,15 +66,6 @@ void Recordset::MoveLast() {
     current_ = table_.lastLiveBefore(visibleEnd());
 }
 
-int Recordset::fieldOrThrow(QByteArrayView name) const {
-    const int index = table_.fieldIndex(name);
-    if (index < 0)
-        throw StoreError(StoreError::Kind::BadValue,
-                         QStringLiteral("La tabla %1 no tiene el campo %2.")
-                             .arg(QFileInfo(table_.path()).fileName(), QString::fromLatin1(name)));
-    return index;
-}
-
 void Recordset::requireCurrentRow() const {
     if (current_ == npos || table_.isDeleted(current_))
         throw StoreError(StoreError::Kind::NoCurrentRow,
@@ -82,7 +73,7 @@ void Recordset::requireCurrentRow() const {
                              .arg(QFileInfo(table_.path()).fileName()));
 }
 
-Field Recordset::Fields(QByteArrayView name) { return Field(*this, fieldOrThrow(name)); }
+Field Recordset::Fields(QByteArrayView name) { return Field(*this, table_.requireField(name)); }
 
 void Recordset::AddNew() { editing_.emplace(table_.fields().size()); }
 
@@ -103,7 +94,7 @@ void Recordset::Delete() {
 
 bool Recordset::FindFirst(QByteArrayView field, qint32 id) {
     editing_.reset();
-    current_ = table_.findId(fieldOrThrow(field), id, 0, visibleEnd());
+    current_ = table_.findId(table_.requireField(field), id, 0, visibleEnd());
     return current_ != npos;
 }
 
@@ -111,7 +102,7 @@ bool Recordset::FindNext(QByteArrayView field, qint32 id) {
     editing_.reset();
     if (current_ == npos)
         return false;
-    current_ = table_.findId(fieldOrThrow(field), id, current_ + 1, visibleEnd());
+    current_ = table_.findId(table_.requireField(field), id, current_ + 1, visibleEnd());
     return current_ != npos;
 }
 

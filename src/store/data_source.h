@@ -58,7 +58,7 @@ public:
     void Delete();
 
     // The first row in stored order whose field equals `id` becomes current; at EOF
-    // when none does. Same result as a walk from the first row, in constant time.
+    // when none does. Same result as a walk from the first row, through the index.
     bool FindFirst(QByteArrayView field, qint32 id);
     // The next such row after the current one.
     bool FindNext(QByteArrayView field, qint32 id);
@@ -67,7 +67,6 @@ private:
     friend class DataSource;
     friend class Field;
     explicit Recordset(DbfTable& table) : table_(table) {}
-    int fieldOrThrow(QByteArrayView name) const;
     void requireCurrentRow() const;
     std::uint32_t firstLiveFrom(std::uint32_t row) const;
     // A failed commit takes rows back from the table, perhaps some this set already saw.

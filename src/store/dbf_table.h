@@ -1,10 +1,10 @@
 #pragma once
 
 #include "store/code_page.h"
+#include "store/row_index.h"
 #include "store/store_error.h"
 
 #include <QByteArray>
-#include <QHash>
 #include <QString>
 #include <QVariant>
 
@@ -39,7 +39,8 @@ public:
     static void install(TableIo* io);
 };
 
-// One dBASE III table file, held in memory and written through at once.
+// One dBASE III table file. Its ids are held in memory and indexed, its texts are read
+// from the file when asked for, and every change is written through at once.
 //
 // Reading is liberal (any field order, numeric ids of any width, capped record counts,
 // a missing end-of-file mark); writing is strict and ordered so that a crash or a power
@@ -55,7 +56,7 @@ public:
 class DbfTable {
 public:
     enum class Mode { ReadOnly, ReadWrite };
-    static constexpr std::uint32_t npos = UINT32_MAX;
+    static constexpr std::uint32_t npos = kNoRow;
 
     // Validates the header before allocating anything; throws StoreError. Never writes:
     // what an interrupted write left behind is mended by repair().
@@ -80,18 +81,20 @@ public:
     const CodePage& codePage() const { return codePage_; }
     // Case-insensitive; -1 when there is no such field.
     int fieldIndex(QByteArrayView name) const;
+    // The same, but throws StoreError (BadValue) when there is no such field.
+    int requireField(QByteArrayView name) const;
 
-    std::uint32_t rowCount() const { return std::uint32_t(deleted_.size()); }
-    std::uint32_t liveRowCount() const { return liveRows_; }
-    bool isDeleted(std::uint32_t row) const { return deleted_[row] != 0; }
+    std::uint32_t rowCount() const { return live_.size(); }
+    std::uint32_t liveRowCount() const { return live_.count(); }
+    bool isDeleted(std::uint32_t row) const { return !live_.test(row); }
     // The first live row at or after `row` (rowCount() when none), and the last live row
-    // before `end` (npos when none): amortised constant time however many rows lie
-    // deleted in between.
-    std::uint32_t firstLiveFrom(std::uint32_t row) const;
-    std::uint32_t lastLiveBefore(std::uint32_t end) const;
+    // before `end` (npos when none), however many rows lie deleted in between.
+    std::uint32_t firstLiveFrom(std::uint32_t row) const { return live_.nextFrom(row); }
+    std::uint32_t lastLiveBefore(std::uint32_t end) const { return live_.lastBefore(end); }
 
     // A numeric field: its value as a number, or null when empty or '*'-filled.
-    // A text field: its text without the trailing pad blanks.
+    // A text field: its text without the trailing pad blanks, read from the file: only
+    // the ids are held in memory.
     QVariant value(std::uint32_t row, int field) const;
     QString text(std::uint32_t row, int field) const;
     std::optional<double> number(std::uint32_t row, int field) const;
@@ -110,26 +113,14 @@ public:
     // Takes back the rows appended since the last commit, from the file too.
     void discardUncommitted();
 
-    // The first live row at or after `from` and before `limit` whose numeric field equals
-    // `id`, in record order; npos when none. Constant time on average: a per-field chain
-    // of rows with equal ids is built on first use and kept up to date.
+    // The first live row at or after `from` and before `limit` whose field holds `id`, in
+    // record order; npos when none. The id fields are indexed as the table is read and
+    // kept so through every change; a text field is indexed on its first search.
     std::uint32_t findId(int field, std::int32_t id, std::uint32_t from, std::uint32_t limit);
+    // The greatest id a live row holds in `field`; nothing when none holds one.
+    std::optional<std::int32_t> greatestId(int field);
 
 private:
-    struct Column {
-        std::vector<double> numbers; // numeric fields; NaN is "no value"
-        std::string text;            // text fields: every row's trimmed bytes, back to back
-        std::vector<std::uint32_t> textEnd;
-    };
-    struct IdChains {
-        struct Ends {
-            std::uint32_t head;
-            std::uint32_t tail;
-        };
-        QHash<std::int32_t, Ends> ends;
-        std::vector<std::uint32_t> next;
-    };
-
     DbfTable() = default;
     void readRecords(std::uint32_t count);
     void storeRecord(const char* record, bool torn = false);
@@ -148,8 +139,12 @@ private:
     [[noreturn]] void failWrite(int err) const;
     [[noreturn]] void rollBack(int err);
     void dropRowsFrom(std::uint32_t row);
-    void addToChains(IdChains& chains, int field, std::uint32_t row);
-    IdChains& chainsFor(int field);
+    // The bytes of a row's record, read through a small cache.
+    const char* record(std::uint32_t row) const;
+    // A field of a record in memory: its text without the pad blanks, its number.
+    QString fieldText(const char* bytes, std::size_t length) const;
+    double fieldNumber(const char* record, int field) const;
+    IdColumn& idColumn(int field);
     [[noreturn]] void fail(StoreError::Kind kind, const QString& why) const;
 
     QString path_;
@@ -160,8 +155,8 @@ private:
     std::vector<int> fieldOffsets_;
     std::uint32_t headerLength_ = 0;
     std::uint32_t recordLength_ = 0;
-    std::uint32_t liveRows_ = 0;
-    std::uint32_t tornRows_ = 0;
+    // Torn rows, until repair() marks them deleted.
+    std::vector<std::uint32_t> tornRows_;
     // Rows the header on disk counts; rows past it are appended but not committed.
     std::uint32_t committedRows_ = 0;
     std::int64_t fileSize_ = 0;
@@ -169,14 +164,15 @@ private:
     FileEnd lastCommit_{};   // the file's end as the last commit left it, while appending
     // Whether repair() may cut what lies past the counted records.
     bool tailIsOurs_ = false;
-    // 0 live, 1 deleted, 2 torn (never written whole).
-    std::vector<std::uint8_t> deleted_;
-    // For a deleted row: where a search forward (or backward) may go on, every row in
-    // between being deleted too. Shortened as searches pass.
-    mutable std::vector<std::uint32_t> skipForward_;
-    mutable std::vector<std::uint32_t> skipBackward_;
-    std::vector<Column> columns_;
-    std::vector<std::unique_ptr<IdChains>> chains_;
+    LiveRows live_;
+    // One per field: the numeric ones from the start, a text one once it is searched.
+    std::vector<std::unique_ptr<IdColumn>> ids_;
+    struct ReadCache {
+        std::uint32_t first = 0;
+        std::uint32_t rows = 0;
+        std::vector<char> bytes;
+    };
+    mutable ReadCache cache_;
     bool deferSync_ = false;
     bool dataDirty_ = false;   // records or marks written, not yet synced
     bool headerDirty_ = false; // the header's date and count still to be written

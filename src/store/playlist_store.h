@@ -4,10 +4,11 @@
 // ------------------------------
 // Three dBASE III tables in the program's directory hold everything: Listas (playlists),
 // DOCUMENT (file entries) and LISDOC (which entry belongs to which playlist). DbfTable
-// reads a table file into memory once and writes every change straight through to disk.
+// reads a table file's ids once, indexed, reads its texts from the file as they are asked
+// for, and writes every change straight through to disk.
 // Each table is reached through one DataSource (dtcListas, dtcDocumentos, dtcLisDoc),
 // whose Recordset is a cursor with the classic walk operations (MoveFirst, MoveNext,
-// Eof, Fields, AddNew/Update, Delete) plus constant-time FindFirst/FindNext by id.
+// Eof, Fields, AddNew/Update, Delete) plus FindFirst/FindNext by id through the index.
 // PlaylistStore owns the three sources and the lock on their directory.
 //
 // The main window fills its two list boxes from the row sets (keyed items "id - text")

@@ -94,33 +94,46 @@ TEST_F(AboutTest, WindowAndControlsAsDrawn) {
     EXPECT_FALSE(about->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
     EXPECT_EQ(about->picIcon->pixmap().toImage().pixelColor(16, 16), QColor(Qt::red));
 
+    // As drawn; the e-mail and web addresses are the maker's own.
     struct Control {
         const char* name;
         int left, top, width, height; // twips
-        const char* text;
+        const char* text;             // how it begins
     };
     const Control controls[] = {
         {"picIcon", 240, 240, 510, 510, ""},
         {"lblTitle", 1050, 240, 3885, 480, "Melofon"},
         {"lblVersion", 1050, 780, 3885, 225, "Versión 1.0.0"},
         {"lblDescription", 1050, 1125, 3885, 330, "Reproductor de sonidos."},
-        {"lblEmail", 1080, 1680, 3855, 255, "E-mail: soporte@example.org"},
-        {"lblWeb", 1080, 2160, 3855, 255, "https://www.example.org/melofon"},
-        {"lblDisclaimer", 255, 2625, 3870, 825, "Este programa es gratuito."},
+        {"lblEmail", 1080, 1680, 3855, 255, "E-mail: "},
+        {"lblWeb", 1080, 2160, 3855, 255, ""},
         {"cmdOK", 4320, 2625, 1500, 345, "Aceptar"},
         {"cmdSysInfo", 4320, 3075, 1485, 345, "&Info. del sistema..."},
     };
-    const auto px = [](int t) { return int(std::lround(t / 15.0)); };
+    const auto near = [](int px, int twips) { return std::abs(px * 15 - twips) <= 7; };
     for (const Control& c : controls) {
+        SCOPED_TRACE(c.name);
         auto* w = about->findChild<QWidget*>(QString::fromUtf8(c.name));
-        ASSERT_NE(w, nullptr) << c.name;
-        EXPECT_EQ(w->geometry(), QRect(px(c.left), px(c.top), px(c.width), px(c.height))) << c.name;
+        ASSERT_NE(w, nullptr);
+        EXPECT_TRUE(near(w->x(), c.left) && near(w->y(), c.top) && near(w->width(), c.width) &&
+                    near(w->height(), c.height))
+            << "at " << w->x() << ", " << w->y() << ", " << w->width() << ", " << w->height() << " pixels";
         auto* l = qobject_cast<QLabel*>(w);
-        EXPECT_EQ(l ? l->text() : qobject_cast<QPushButton*>(w)->text(), QString::fromUtf8(c.text)) << c.name;
+        const QString text = l ? l->text() : qobject_cast<QPushButton*>(w)->text();
+        if (*c.text) {
+            EXPECT_TRUE(text.startsWith(QString::fromUtf8(c.text))) << text.toStdString();
+        }
         if (l && l != about->picIcon) {
-            EXPECT_EQ(l->textFormat(), Qt::PlainText) << c.name;
+            EXPECT_EQ(l->textFormat(), Qt::PlainText);
+            EXPECT_FALSE(text.isEmpty());
         }
     }
+    // The disclaimer: below the separator, beside the buttons.
+    auto* disclaimer = about->findChild<QLabel*>(QStringLiteral("lblDisclaimer"));
+    ASSERT_NE(disclaimer, nullptr);
+    EXPECT_GE(disclaimer->y() * 15, 2460);
+    EXPECT_LE((disclaimer->x() + disclaimer->width()) * 15, 4320);
+    EXPECT_EQ(disclaimer->textFormat(), Qt::PlainText);
 
     // The etched separator: a dark line with a white, 2-pixel line one pixel below it.
     EXPECT_EQ(about->findChildren<QWidget*>(QStringLiteral("Line1")).size(), 2);

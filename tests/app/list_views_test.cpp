@@ -1,4 +1,4 @@
-#include "app/list_box_widget.h"
+#include "ui/list_box_widget.h"
 #include "store/list_views.h"
 #include "store/playlist_store.h"
 #include "support/store_rows.h"

@@ -4,7 +4,7 @@
 // keep everything a finished command wrote, and never hold a link to a missing entry
 // (which a reused id would revive). dbfread must read every state too.
 
-#include "app/list_box_widget.h"
+#include "ui/list_box_widget.h"
 #include "editing/commands.h"
 #include "store/dbf_table.h"
 #include "support/scripted_dialogs.h"

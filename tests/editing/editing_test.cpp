@@ -6,9 +6,14 @@
 #include "support/temp_dir.h"
 
 #include <QDir>
+#include <QFile>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
+#include <string_view>
 
 using melofon::app::frmPrincipal;
 using melofon::editing::MessageBoxes;
@@ -268,4 +273,107 @@ TEST_F(EditingTest, TablesLeftBetweenTwoWritesOfACommandStillListCorrectly) {
     EXPECT_EQ(fileBox().last(), QStringLiteral("6 - /m/6.mp3"));
     removeFile(0, MessageBoxes::vbYes);
     EXPECT_EQ(fileBox(), (QStringList{QStringLiteral("4 - /m/4.mp3"), QStringLiteral("6 - /m/6.mp3")}));
+}
+
+// Tables written elsewhere, in any order, get new ids that no live row and no link
+// already holds; in rising order the rule stays the last id plus one.
+TEST_F(EditingTest, NewIdsRepeatNoLiveIdAndInheritNoLink) {
+    struct Case {
+        const char* what;
+        std::vector<qint32> listas;                   // LisIds in stored order
+        std::vector<std::pair<qint32, qint32>> links; // (LisId, DocId), each with its entry
+        qint32 newLisId;
+        qint32 newDocId; // of a file added to the first playlist
+    };
+    const Case cases[] = {
+        {"rising order", {1, 2, 3}, {{1, 1}, {3, 2}}, 4, 3},
+        {"ids out of order", {5, 9, 4}, {{5, 7}, {9, 3}}, 10, 8},
+        {"a link to a playlist not yet made", {1, 2, 3}, {{4, 1}, {1, 2}}, 5, 3},
+        {"links past the last entry", {1}, {{1, 1}, {1, 2}}, 2, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        window.reset();
+        store.reset();
+        for (const QString& f : QDir(dir.path()).entryList(QDir::Files))
+            QFile::remove(dir.file(f));
+        open();
+        for (const qint32 id : c.listas)
+            melofon::test::addPlaylist(*store, id, QStringLiteral("l%1").arg(id));
+        for (const auto& [lisId, docId] : c.links)
+            melofon::test::addFile(*store, lisId, docId, QStringLiteral("/m/%1.mp3").arg(docId));
+        if (std::string_view(c.what) == "links past the last entry")
+            store->dtcDocumentos().table().markDeleted(1); // its link stays behind
+        open();
+        create(QStringLiteral("nueva"));
+        EXPECT_EQ(playlistBox().last(), QStringLiteral("%1 - nueva").arg(c.newLisId));
+        select(int(playlistBox().size()) - 1);
+        EXPECT_TRUE(fileBox().isEmpty()) << "the new playlist lists nothing";
+        select(0);
+        add(QStringLiteral("/m/nuevo.mp3"));
+        EXPECT_EQ(fileBox().last(), QStringLiteral("%1 - /m/nuevo.mp3").arg(c.newDocId));
+    }
+}
+
+// After every command, and once more as read at start-up, each find by id lands on the
+// rows a walk of the table from its first row finds, and the greatest id is the walk's.
+TEST_F(EditingTest, IdIndexesStayRightThroughEveryCommand) {
+    const auto expectIndexesRight = [&](const char* step) {
+        SCOPED_TRACE(step);
+        for (melofon::store::DataSource* source : {&store->dtcListas(), &store->dtcDocumentos(), &store->dtcLisDoc()}) {
+            DbfTable& t = source->table();
+            for (int f = 0; f < int(t.fields().size()); ++f) {
+                if (!t.fields()[std::size_t(f)].isNumeric())
+                    continue;
+                std::optional<qint32> greatest;
+                for (qint32 id = 0; id <= 12; ++id) {
+                    std::vector<std::uint32_t> walked, found;
+                    for (std::uint32_t r = 0; r < t.rowCount(); ++r)
+                        if (!t.isDeleted(r) && t.number(r, f) == double(id))
+                            walked.push_back(r);
+                    for (auto r = t.findId(f, id, 0, t.rowCount()); r != DbfTable::npos;
+                         r = t.findId(f, id, r + 1, t.rowCount()))
+                        found.push_back(r);
+                    EXPECT_EQ(found, walked) << t.path().toStdString() << " field " << f << " id " << id;
+                    if (!walked.empty())
+                        greatest = id;
+                }
+                EXPECT_EQ(t.greatestId(f), greatest) << t.path().toStdString() << " field " << f;
+            }
+        }
+    };
+    // Playlist 3 before 2 and its links interleaved, as another program may leave them.
+    melofon::test::addPlaylist(*store, 3, QStringLiteral("tres"));
+    melofon::test::addPlaylist(*store, 2, QStringLiteral("dos"));
+    melofon::test::addFile(*store, 2, 1, QStringLiteral("/m/1.mp3"));
+    melofon::test::addFile(*store, 3, 2, QStringLiteral("/m/2.mp3"));
+    melofon::test::addFile(*store, 2, 3, QStringLiteral("/m/3.mp3"));
+    open();
+    struct Step {
+        const char* what;
+        std::function<void()> run;
+    };
+    const Step steps[] = {
+        {"opened", [] {}},
+        {"new playlist", [&] { create(QStringLiteral("cuatro")); }},
+        {"one file added", [&] { select(2), add(QStringLiteral("/m/4.mp3")); }},
+        {"files added together",
+         [&] { select(1), add(QStringLiteral("/m") + kNul + QStringLiteral("5.mp3") + kNul + QStringLiteral("6.mp3")); }},
+        {"a file removed from the middle", [&] { select(1), removeFile(1, MessageBoxes::vbYes); }},
+        {"the last file removed", [&] { select(1), removeFile(int(fileBox().size()) - 1, MessageBoxes::vbYes); }},
+        {"a playlist deleted", [&] { select(0), deletePlaylist(MessageBoxes::vbYes); }},
+        {"a playlist made again", [&] { create(QStringLiteral("otra")); }},
+        {"a file added after the deletions", [&] { select(0), add(QStringLiteral("/m/7.mp3")); }},
+        {"reopened", [&] { open(); }},
+        {"every playlist deleted",
+         [&] {
+             while (!playlistBox().isEmpty())
+                 select(0), deletePlaylist(MessageBoxes::vbYes);
+         }},
+    };
+    for (const Step& step : steps) {
+        step.run();
+        expectIndexesRight(step.what);
+    }
+    EXPECT_TRUE(documents().isEmpty());
 }

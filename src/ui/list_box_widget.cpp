@@ -1,4 +1,4 @@
-#include "app/list_box_widget.h"
+#include "ui/list_box_widget.h"
 
 #include <QSignalBlocker>
 

@@ -1,7 +1,6 @@
 #pragma once
 
-// Placing controls as the forms were drawn: positions in twips, 15 to a pixel. Header
-// only, so that the About dialog can use it without linking the main window.
+// Placing controls as the forms were drawn: positions in twips, 15 to a pixel.
 
 #include <QRect>
 #include <QString>
