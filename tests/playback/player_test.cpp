@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QThread>
@@ -409,24 +410,36 @@ TEST(PlayerTest, AnEndNotYetSeenDoesNotStopTheNextFile) {
     EXPECT_GT(player.CurrentPosition(), 0.1);
 }
 
-TEST(PlayerTest, AFileThatHangsHoldsNeitherTheCallerNorTheNextFile) {
+TEST(PlayerTest, AFileThatHangsHoldsNeitherTheCallerNorTheNextFileAndIsGivenUp) {
     // Outlives the test: the hung thread may still be on its way out.
     static auto* const kept = new melofon::test::Stall;
     melofon::test::Stall& stall = *kept;
-    stall.reset();
-    {
-        GstPlayer player(stall.factory());
-        player.setFileName(Files::get().wav1s());
-        player.Play();
-        runEvents(300);
-        EXPECT_EQ(player.PlayState(), MediaPlayer::Opening) << "the first file never gets going";
-        player.Stop();
-        player.Pause();
-        playToTheEnd(player, Files::get().wav1s());
-        EXPECT_TRUE(player.lastError().isEmpty());
-    } // closing does not wait for the hung pipeline for long
-    stall.release();
-    runEvents(100);
+    for (const bool stopped : {true, false}) {
+        SCOPED_TRACE(stopped ? "stopped by the user" : "left to the wait");
+        stall.reset();
+        {
+            GstPlayer player(stall.factory());
+            player.setGiveUpAfter(std::chrono::milliseconds(400));
+            Heard heard(player);
+            player.setFileName(Files::get().wav1s());
+            const quint64 open = player.Opens();
+            player.Play();
+            runEvents(200);
+            EXPECT_EQ(player.PlayState(), MediaPlayer::Opening) << "the first file never gets going";
+            if (stopped) {
+                player.Stop();
+                player.Pause();
+            } else {
+                ASSERT_TRUE(waitUntil([&] { return heard.failures.count(open) != 0; }, 2000)) << "never given up";
+                EXPECT_TRUE(heard.failures[open].contains(QStringLiteral("no responde"))) << heard.failures[open].toStdString();
+                EXPECT_EQ(player.PlayState(), MediaPlayer::Closed);
+            }
+            playToTheEnd(player, Files::get().wav1s());
+            EXPECT_TRUE(player.lastError().isEmpty());
+        } // closing does not wait for the hung pipeline for long
+        stall.release();
+        runEvents(100);
+    }
 }
 
 TEST(PlayerTest, DestroyingAPlayingPlayerLeavesNoWakeUpBehind) {
@@ -467,4 +480,89 @@ TEST(PlayerTest, MidiFilesPlayedLeaveNoSynthesizerBehind) {
         playToTheEnd(player, Files::get().midi1s());
     playToTheEnd(player, Files::get().wav1s()); // lets the last synthesizer go
     EXPECT_TRUE(waitUntil([&] { return pollers() == 0; }, 1000));
+}
+
+namespace {
+
+// A file system whose files never answer, as a network share that went away: stat and open
+// on its files block. Needs FUSE and the right to mount; absent() says why not.
+class DeadShare {
+public:
+    DeadShare() {
+        const QString tool = QStringLiteral(MELOFON_HUNGFS);
+        if (tool.isEmpty() || !QFile::exists(tool) || !QFile::exists(QStringLiteral("/dev/fuse"))) {
+            why_ = "no FUSE here";
+            return;
+        }
+        mount_ = QDir::tempPath() + QStringLiteral("/melofon-hung-%1").arg(QCoreApplication::applicationPid());
+        QDir().mkpath(mount_);
+        daemon_.start(QStringLiteral("/usr/bin/python3"), {tool, mount_, QStringLiteral("muerta.wav")});
+        for (int i = 0; i < 50 && !mounted(); ++i)
+            QThread::msleep(100);
+        if (!mounted())
+            why_ = "the dead share could not be mounted";
+    }
+    ~DeadShare() {
+        if (mount_.isEmpty())
+            return;
+        // Takes it away: what still waits on it is let go with an error.
+        QProcess::execute(QStringLiteral("fusermount3"), {QStringLiteral("-u"), QStringLiteral("-z"), mount_});
+        daemon_.kill();
+        daemon_.waitForFinished(2000);
+        QDir().rmdir(mount_);
+    }
+    const char* absent() const { return why_; }
+    QString file() const { return mount_ + QStringLiteral("/muerta.wav"); }
+
+private:
+    bool mounted() const {
+        return QProcess::execute(QStringLiteral("mountpoint"), {QStringLiteral("-q"), mount_}) == 0;
+    }
+    QString mount_;
+    QProcess daemon_;
+    const char* why_ = nullptr;
+};
+
+// The longest the event loop went without answering a 10 ms timer while `during` ran it.
+int slowestAnswerMs(const std::function<void()>& during) {
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0, worst = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        worst = std::max(worst, clock.elapsed() - last);
+        last = clock.elapsed();
+    });
+    tick.start(10);
+    during();
+    return int(worst);
+}
+
+} // namespace
+
+TEST(PlayerTest, AFileOnAShareThatDoesNotAnswerHoldsNothingAndIsGivenUp) {
+    DeadShare share;
+    if (share.absent())
+        GTEST_SKIP() << share.absent();
+    GstPlayer player(kRealTimeSink);
+    player.setGiveUpAfter(std::chrono::milliseconds(500));
+    Heard heard(player);
+    // To be opened: refused once the wait is over, and the caller is never held.
+    const int opening = slowestAnswerMs([&] {
+        player.setFileName(share.file());
+        player.Play();
+        EXPECT_TRUE(waitUntil([&] { return heard.failures.count(player.Opens()) != 0; }, 3000));
+    });
+    EXPECT_TRUE(heard.failures[player.Opens()].contains(QStringLiteral("no responde")));
+    EXPECT_LT(opening, 100);
+    // To follow a playing file: it is never taken, and the file before ends as usual.
+    const int following = slowestAnswerMs([&] {
+        player.setFileName(Files::get().wav1s());
+        player.setNextFiles({{share.file(), 1}});
+        player.Play();
+        EXPECT_TRUE(waitUntil([&] { return player.PlayState() == MediaPlayer::Stopped; }, 5000));
+    });
+    EXPECT_EQ(heard.handovers, 0);
+    EXPECT_EQ(player.FileName(), Files::get().wav1s());
+    EXPECT_LT(following, 100);
 }
