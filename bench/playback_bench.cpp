@@ -4,12 +4,17 @@
 //    real time, beside gst-launch-1.0 playing the same files one after the other;
 //  - the CPU a walk uses while a 30-second MP3 plays, beside gst-launch-1.0 alone;
 //  - the CPU of a walk over 100 files that are not there, with "Continuado" on;
-//  - how soon the window answers while a file whose stream hangs is being opened.
-// Run with no arguments for all of it (about a minute and a half), or name the parts: gaps,
-// cpu, missing, answer. The files are made in a temporary directory.
+//  - how soon the window answers while a file whose stream hangs is being opened;
+//  - how soon it answers while a file on a share that does not answer is opened, and while
+//    it is the next entry (where FUSE can be mounted);
+//  - the peak memory of a process playing a one-entry playlist over and over ("Continuado"),
+//    MP3 and MIDI, each in a process of its own, to the machine's sound output.
+// Run with no arguments for all of it (about two minutes), or name the parts: gaps, cpu,
+// missing, answer, share, memory. The files are made in a temporary directory.
 
 #include "app/frm_principal.h"
 #include "playback/gst_player.h"
+#include "support/dead_share.h"
 #include "support/scripted_dialogs.h"
 #include "support/sound_files.h"
 #include "support/stalled_sink.h"
@@ -27,6 +32,7 @@
 #include <QUrl>
 
 #include <gst/gst.h>
+#include <malloc.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -355,6 +361,91 @@ void reportAnswerTime(const QString& dir) {
                 slowestCall, latestEvent);
 }
 
+// The slowest answer to a 10 ms timer while `during` runs the event loop, in ms past due.
+double latestAnswer(const std::function<void()>& during) {
+    double latest = 0;
+    QTimer probe;
+    QElapsedTimer since;
+    since.start();
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        latest = std::max(latest, double(since.nsecsElapsed()) / 1e6 - 10);
+        since.start();
+    });
+    probe.start(10);
+    during();
+    return latest;
+}
+
+void reportDeadShare(const QString& dir) {
+    melofon::test::DeadShare share;
+    if (share.absent()) {
+        std::printf("A file on a share that does not answer: not measured (%s)\n", share.absent());
+        return;
+    }
+    const QString wav = dir + QStringLiteral("/tono0.wav");
+    GstPlayer player;
+    Walk walk(player, {wav, share.file(), wav});
+    walk.window().chkContinuado->setChecked(false);
+    // As the next entry while the first plays, then as the one to open.
+    QElapsedTimer clock;
+    double passedAfter = 0;
+    const double latest = latestAnswer([&] {
+        walk.window().cmdPlay->click();
+        runUntil([&] { return player.PlayState() == MediaPlayer::Playing; });
+        runUntil([&] { return player.PlayState() != MediaPlayer::Playing; });
+        clock.start();
+        runUntil([&] { return player.Opens() >= 3 && player.PlayState() == MediaPlayer::Playing; });
+        passedAfter = double(clock.nsecsElapsed()) / 1e9;
+        runUntil([&] { return !walk.window().walk().running() && MediaPlayer::idle(player.PlayState()); });
+    });
+    walk.window().txtArchivo->setText(share.file());
+    const double strip = latestAnswer([&] {
+        walk.window().cmdPlayArchivo->click();
+        runFor(1000);
+        walk.window().cmdStop->click();
+        runFor(200);
+    });
+    std::printf("A file on a share that does not answer, as the next entry and then opened by the walk: latest "
+                "answer of the window %.2f ms after it was due; the walk went past it %.1f s after the file "
+                "before ended (it waits %lld s)\n",
+                latest, passedAfter, static_cast<long long>(player.giveUpAfter().count() / 1000));
+    std::printf("  opened from the strip and stopped: latest answer %.2f ms (target 50 ms)\n", strip);
+}
+
+// In a child process: a one-entry playlist of `file`, "Continuado" on, for `seconds`; prints
+// the peak resident size in kB.
+int memoryChild(const QString& file, int seconds) {
+    GstPlayer player;
+    Walk walk(player, {file});
+    walk.window().chkContinuado->setChecked(true);
+    walk.window().cmdPlay->click();
+    runFor(seconds * 1000);
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    std::printf("%ld\n", u.ru_maxrss);
+    std::fflush(stdout);
+    std::_Exit(0); // as "Salir" does
+}
+
+void reportMemory(const QString& dir, const QString& self) {
+    const QString mp3 = dir + QStringLiteral("/tono0.mp3");
+    const QString midi = dir + QStringLiteral("/notas.mid");
+    QFile f(midi);
+    if (!f.open(QIODevice::WriteOnly) || f.write(melofon::test::midi()) < 0)
+        throw std::runtime_error("cannot write " + midi.toStdString());
+    f.close();
+    std::printf("Peak memory playing a one-entry playlist with \"Continuado\" on, 12 s (the closest GUI peer: "
+                "38.7 MB MP3, 64.3 MB MIDI):\n");
+    for (const auto& [name, file] : {std::pair{"MP3", mp3}, std::pair{"MIDI", midi}}) {
+        QProcess child;
+        child.start(self, {QStringLiteral("memory-child"), file, QStringLiteral("12")});
+        if (!child.waitForFinished(60000) || child.exitCode() != 0)
+            throw std::runtime_error("the memory child failed");
+        const double kb = child.readAllStandardOutput().trimmed().toDouble();
+        std::printf("  %-5s %.1f MB\n", name, kb / 1000.0);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -364,9 +455,13 @@ int main(int argc, char** argv) {
     gst_init(nullptr, nullptr);
     QTemporaryDir dir;
     const QStringList parts = app.arguments().mid(1);
+    if (parts.size() == 3 && parts[0] == QLatin1String("memory-child")) {
+        mallopt(M_ARENA_MAX, 1); // as the program does
+        return memoryChild(parts[1], parts[2].toInt());
+    }
     const auto wanted = [&](const char* part) { return parts.isEmpty() || parts.contains(QLatin1String(part)); };
     try {
-        if (wanted("gaps") || wanted("answer"))
+        if (wanted("gaps") || wanted("answer") || wanted("share") || wanted("memory"))
             reportGaps(dir.path()); // makes the files the others use
         if (wanted("cpu"))
             reportPlayingCost(dir.path());
@@ -374,6 +469,10 @@ int main(int argc, char** argv) {
             reportMissingFiles();
         if (wanted("answer"))
             reportAnswerTime(dir.path());
+        if (wanted("share"))
+            reportDeadShare(dir.path());
+        if (wanted("memory"))
+            reportMemory(dir.path(), app.applicationFilePath());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "playback_bench: %s\n", e.what());
         return 1;

@@ -11,6 +11,8 @@
 #include <chrono>
 #include <cmath>
 
+#include <malloc.h>
+
 namespace melofon::playback {
 
 namespace {
@@ -158,11 +160,22 @@ void GstPlayer::Session::teardown() {
 void GstPlayer::Session::reset(GstState target) {
     if (GstElement* p = pipeline.load())
         gst_element_set_state(p, target);
+    // A synthesizer's soundfont, freed on a streaming thread, would stay in that thread's
+    // malloc arena, and the next file's be loaded into another's.
+    if (target == GST_STATE_NULL)
+        malloc_trim(0);
     ++epoch;
     missingDecoder.clear();
     buffering = false;
     positionNs = 0;
     clearHandover();
+}
+
+// Where a file that is not playing waits. READY keeps the pipeline's elements for the next
+// file; a MIDI synthesizer is let go at once, soundfont and all, down in NULL.
+GstState GstPlayer::Session::idleState() const {
+    std::lock_guard lock(nextMutex);
+    return handoverAllowed ? GST_STATE_READY : GST_STATE_NULL;
 }
 
 void GstPlayer::Session::fail(const QString& message) {
@@ -274,7 +287,7 @@ void GstPlayer::Session::applyVolume() {
 
 void GstPlayer::Session::openFile(quint64 number, const QString& file, int level) {
     if (phase != None)
-        reset(GST_STATE_READY);
+        reset(idleState());
     {
         std::lock_guard lock(mutex);
         settled = false;
@@ -423,7 +436,7 @@ void GstPlayer::Session::stop() {
     wantPlay = wantPause = false;
     if (phase == None || phase == Rewound)
         return;
-    reset(GST_STATE_READY);
+    reset(idleState());
     phase = Rewound;
     std::lock_guard lock(mutex);
     settled = true;
@@ -454,7 +467,7 @@ void GstPlayer::Session::finishFile() {
     // which the reset waits for: the end is told first.
     if (refused)
         report(Report(Report::Ended));
-    reset(GST_STATE_READY);
+    reset(idleState());
     phase = Rewound;
     if (!refused)
         report(Report(Report::Ended));

@@ -90,7 +90,7 @@ struct GstPlayer::Session {
         GstObject* bin = nullptr; // its decoder, to tell its errors from the playing file's
         bool failed = false;
     };
-    std::mutex nextMutex;
+    mutable std::mutex nextMutex;
     QueuedFiles plan;
     std::deque<Taken> taken;  // given to playbin, in order, not sounding yet
     quint64 playingCue = 0;   // of the file whose stream reaches the output; 0 the one opened
@@ -127,6 +127,7 @@ struct GstPlayer::Session {
     void execute(Job& job);
     void teardown();
     void reset(GstState target);
+    GstState idleState() const;
     void beginFile(bool midi);
     void fail(const QString& message);
     void failWith(const Failure& failure, const QString& what);
