@@ -1,3 +1,4 @@
+#include "app/command_line.h"
 #include "app/qt_dialogs.h"
 #include "app/translations.h"
 #include "app/frm_principal.h"
@@ -21,12 +22,31 @@ int main(int argc, char* argv[]) {
     // once per thread that ever loaded one). Playing sound is far from contended enough to
     // feel the difference.
     mallopt(M_ARENA_MAX, 1);
+    // --help, --version and an option of no one's are answered before Qt looks for a
+    // display; Qt's own options (one dash) are Qt's to take out.
+    {
+        QStringList raw;
+        for (int i = 0; i < argc; ++i)
+            raw << QString::fromLocal8Bit(argv[i]);
+        const melofon::app::CommandLine early = melofon::app::parseCommandLine(raw, QString());
+        using Request = melofon::app::CommandLine::Request;
+        if (early.request == Request::Help || early.request == Request::Version ||
+            (early.request == Request::UnknownOption && early.unknownOption.startsWith(QLatin1String("--")))) {
+            const melofon::app::StartUp now = melofon::app::startUp(raw, QString());
+            now.print();
+            return now.exitCode.value_or(0);
+        }
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Melofon"));
     QApplication::setApplicationVersion(QStringLiteral(MELOFON_VERSION));
     // Lets the desktop match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("melofon"));
     melofon::app::loadSpanishTranslations(app);
+    const melofon::app::StartUp start = melofon::app::startUp(QCoreApplication::arguments());
+    start.print();
+    if (start.exitCode)
+        return *start.exitCode;
 
     using melofon::store::PlaylistStore;
     using melofon::store::StoreError;
@@ -48,8 +68,9 @@ int main(int argc, char* argv[]) {
     try {
         store = std::make_unique<PlaylistStore>(dir);
     } catch (const StoreError& e) {
-        // A second copy on the same tables brings the first one's window forward instead.
-        if (e.kind() == StoreError::Kind::AlreadyOpen && melofon::app::Mpris::raiseCopyWith(dir))
+        // A second copy on the same tables hands its file to the first one and brings that
+        // one's window forward instead.
+        if (e.kind() == StoreError::Kind::AlreadyOpen && melofon::app::Mpris::handToCopyWith(dir, start.file))
             return 0;
         QMessageBox::critical(nullptr, QStringLiteral("Melofon"), e.message());
         return 1;
@@ -75,5 +96,7 @@ int main(int argc, char* argv[]) {
     // Without sound the playlists can still be edited.
     if (!player.unavailable().isEmpty())
         QMessageBox::warning(&window, QStringLiteral("Melofon"), player.unavailable());
+    if (!start.file.isEmpty())
+        window.ReproducirArchivo(start.file);
     return app.exec();
 }

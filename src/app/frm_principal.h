@@ -119,6 +119,9 @@ public:
     static QString NombreMostrado(const QString& fileName);
     // The duration labels, and the bar's seconds per step for a walk's file.
     void MostrarDuracion();
+    // A file given from outside (the command line, the desktop): put in the single-file
+    // strip's text box and played, as the strip's play button plays it.
+    void ReproducirArchivo(const QString& path);
     // What plays: the walk, the strip's file and the commands the desktop calls too.
     playback::PlaybackController& playback() { return *playback_; }
     playback::PlaylistWalk& walk() { return playback_->walk(); }

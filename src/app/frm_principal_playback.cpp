@@ -157,6 +157,12 @@ void frmPrincipal::cmdPauseArchivo_Click() { playback_->pauseFile(); }
 
 void frmPrincipal::cmdStopArchivo_Click() { playback_->stopFile(); }
 
+void frmPrincipal::ReproducirArchivo(const QString& path) {
+    txtArchivo->setText(path); // its change handler enables the play button
+    guarded([this] { cmdPlayArchivo_Click(); });
+    playback_->userChanged();
+}
+
 void frmPrincipal::updateStripButtons() {
     cmdPauseArchivo->setEnabled(playback_->stripOwnsPlayer());
     cmdStopArchivo->setEnabled(playback_->stripOwnsPlayer());

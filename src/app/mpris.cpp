@@ -13,6 +13,8 @@
 #include <QDBusMetaType>
 #include <QDBusReply>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QFileInfo>
 #include <QScrollBar>
 #include <QTimer>
@@ -101,6 +103,7 @@ void Mpris::attach(frmPrincipal& window, playback::PlaybackController& playback)
     status_ = playbackStatus();
     metadata_ = metadata();
     canPlay_ = canPlay();
+    canSkip_ = canSkip();
     // Only what did change is announced: a walk over files that cannot be opened changes
     // the player's state many times a second, and the status not at all.
     const auto announce = [this] {
@@ -111,14 +114,40 @@ void Mpris::attach(frmPrincipal& window, playback::PlaybackController& playback)
             properties.insert(QStringLiteral("PlaybackStatus"), status_ = status);
         if (const bool can = canPlay(); can != canPlay_)
             properties.insert(QStringLiteral("CanPlay"), canPlay_ = can);
+        if (const bool can = canSkip(); can != canSkip_) {
+            properties.insert(QStringLiteral("CanGoNext"), canSkip_ = can);
+            properties.insert(QStringLiteral("CanGoPrevious"), can);
+        }
         if (!properties.isEmpty())
             changed(kPlayerInterface, properties);
     };
     connect(&playback, &playback::PlaybackController::stateChanged, this, announce);
     connect(&playback, &playback::PlaybackController::fileStarted, this, announce);
     connect(&playback, &playback::PlaybackController::durationChanged, this, announce);
+    connect(&playback, &playback::PlaybackController::tagsChanged, this, announce);
     connect(window.lstContenido, &ListBoxWidget::Click, this, announce);
+    // The playlists interface: the count and the playlist chosen.
+    const auto announceLists = [this] {
+        QVariantMap properties;
+        const uint count = uint(window_->lstListas->ListCount());
+        if (count != playlistCount_)
+            properties.insert(QStringLiteral("PlaylistCount"), playlistCount_ = count);
+        const QString active = activePlaylistRow();
+        if (active != activePlaylist_) {
+            activePlaylist_ = active;
+            properties.insert(QStringLiteral("ActivePlaylist"), QVariant::fromValue(activePlaylist()));
+        }
+        if (!properties.isEmpty())
+            changed(QStringLiteral("org.mpris.MediaPlayer2.Playlists"), properties);
+    };
+    playlistCount_ = uint(window.lstListas->ListCount());
+    activePlaylist_ = activePlaylistRow();
     connect(window.lstListas, &ListBoxWidget::Click, this, announce);
+    connect(window.lstListas, &ListBoxWidget::Click, this, announceLists);
+    QAbstractItemModel* lists = window.lstListas->model();
+    for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(lists, signal, this, announceLists);
+    connect(lists, &QAbstractItemModel::modelReset, this, announceLists);
     connect(window.hsVolumen, &QScrollBar::valueChanged, this, [this] {
         changed(kPlayerInterface, {{QStringLiteral("Volume"), volume()}});
     });
@@ -133,27 +162,47 @@ Mpris::~Mpris() {
     bus.unregisterObject(kPath);
 }
 
-bool Mpris::raiseCopyWith(const QString& tablesDir) {
+bool Mpris::handToCopyWith(const QString& tablesDir, const QString& file) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected() || !bus.interface())
         return false;
     const QString wanted = canonical(tablesDir);
-    const QStringList names = bus.interface()->registeredServiceNames().value();
-    for (const QString& name : names) {
-        if (name != QLatin1String(kService) && !name.startsWith(QLatin1String(kService) + QLatin1Char('.')))
-            continue;
-        QDBusInterface properties(name, kPath, QStringLiteral("org.freedesktop.DBus.Properties"), bus);
-        properties.setTimeout(2000);
-        const QDBusReply<QDBusVariant> dir = properties.call(QStringLiteral("Get"), kStoreInterface, QStringLiteral("Directory"));
-        if (!dir.isValid() || dir.value().variant().toString() != wanted)
-            continue;
-        QDBusInterface store(name, kPath, kStoreInterface, bus);
-        store.setTimeout(2000);
-        const QString token = qEnvironmentVariable("XDG_ACTIVATION_TOKEN");
-        if (store.call(QStringLiteral("Activate"), token).type() == QDBusMessage::ReplyMessage)
-            return true;
+    // A copy started in the same instant takes its name right after it locked the tables:
+    // it is waited for a moment.
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        for (const QString& name : bus.interface()->registeredServiceNames().value())
+            if (handTo(bus, name, wanted, file))
+                return true;
+        if (waited.elapsed() > 3000)
+            return false;
+        QThread::msleep(100);
     }
-    return false;
+}
+
+// Hands `file` to the copy under `name` if it has the tables in `wanted`; once the file is
+// handed over it counts as done, raised or not, so that it is never played twice.
+bool Mpris::handTo(QDBusConnection& bus, const QString& name, const QString& wanted, const QString& file) {
+    if (name != QLatin1String(kService) && !name.startsWith(QLatin1String(kService) + QLatin1Char('.')))
+        return false;
+    QDBusInterface properties(name, kPath, QStringLiteral("org.freedesktop.DBus.Properties"), bus);
+    properties.setTimeout(2000);
+    const QDBusReply<QDBusVariant> dir = properties.call(QStringLiteral("Get"), kStoreInterface, QStringLiteral("Directory"));
+    if (!dir.isValid() || dir.value().variant().toString() != wanted)
+        return false;
+    if (!file.isEmpty()) {
+        QDBusInterface player(name, kPath, kPlayerInterface, bus);
+        player.setTimeout(2000);
+        if (player.call(QStringLiteral("OpenUri"), QUrl::fromLocalFile(file).toString()).type() !=
+            QDBusMessage::ReplyMessage)
+            return false;
+    }
+    QDBusInterface store(name, kPath, kStoreInterface, bus);
+    store.setTimeout(2000);
+    const QString token = qEnvironmentVariable("XDG_ACTIVATION_TOKEN");
+    const bool raised = store.call(QStringLiteral("Activate"), token).type() == QDBusMessage::ReplyMessage;
+    return raised || !file.isEmpty();
 }
 
 void Mpris::activate(const QString& token) {
@@ -184,12 +233,25 @@ QString Mpris::playbackStatus() const {
     }
 }
 
+MprisMaybePlaylist Mpris::activePlaylist() const {
+    if (!window_)
+        return {};
+    const QString row = activePlaylistRow();
+    return row.isEmpty() ? MprisMaybePlaylist{} : MprisMaybePlaylist{true, playlistOf(row)};
+}
+
+QString Mpris::activePlaylistRow() const {
+    const store::ListBox& box = *window_->lstListas;
+    return box.ListIndex() < 0 ? QString() : box.List(box.ListIndex());
+}
+
 QVariantMap Mpris::metadata() const {
     if (!playback_)
         return {};
     const playback::MediaPlayer& player = playback_->player();
     const QString file = playback_->playingFile();
     const int state = player.PlayState();
+    const playback::FileTags tags = player.Tags();
     if (state == playback::MediaPlayer::Opening && !metadata_.isEmpty())
         return metadata_; // until the file opens, or does not
     if (file.isEmpty() || state == playback::MediaPlayer::Closed)
@@ -197,9 +259,15 @@ QVariantMap Mpris::metadata() const {
     QVariantMap m{
         {QStringLiteral("mpris:trackid"),
          QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/example/melofon/Track/%1").arg(player.Opens())))},
-        {QStringLiteral("xesam:title"), frmPrincipal::NombreMostrado(file)},
+        {QStringLiteral("xesam:title"), tags.title.isEmpty() ? frmPrincipal::NombreMostrado(file) : tags.title},
         {QStringLiteral("xesam:url"), QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()).toString()},
     };
+    if (!tags.artist.isEmpty())
+        m.insert(QStringLiteral("xesam:artist"), QStringList{tags.artist});
+    if (!tags.album.isEmpty())
+        m.insert(QStringLiteral("xesam:album"), tags.album);
+    if (tags.track > 0)
+        m.insert(QStringLiteral("xesam:trackNumber"), tags.track);
     if (const double seconds = player.Duration(); seconds > 0)
         m.insert(QStringLiteral("mpris:length"), qlonglong(std::llround(seconds * 1e6)));
     return m;
@@ -207,12 +275,28 @@ QVariantMap Mpris::metadata() const {
 
 // The volume bar's hundredths of a decibel as the linear gain MPRIS speaks of.
 double Mpris::volume() const {
-    return window_ ? playback::MediaPlayer::gainOf(window_->hsVolumen->value()) : 1.0;
+    if (!window_)
+        return 1.0;
+    const int level = window_->hsVolumen->value();
+    return setGain_ >= 0 && level == setLevel_ ? setGain_ : playback::MediaPlayer::gainOf(level);
 }
 
 void Mpris::setVolume(double gain) {
-    if (window_)
-        window_->hsVolumen->setValue(playback::MediaPlayer::volumeOf(gain));
+    if (!window_)
+        return;
+    setGain_ = std::clamp(gain, 0.0, 1.0);
+    setLevel_ = playback::MediaPlayer::volumeOf(setGain_);
+    window_->hsVolumen->setValue(setLevel_);
+}
+
+bool Mpris::canSkip() const { return playback_ && playback_->canSkip(); }
+
+bool Mpris::openUri(const QString& uri) {
+    const QUrl url(uri);
+    if (!window_ || !url.isLocalFile())
+        return false;
+    window_->ReproducirArchivo(url.toLocalFile());
+    return true;
 }
 
 // Play resumes a paused file, leaves one that plays or opens alone, and otherwise plays
@@ -289,6 +373,22 @@ void MprisPlayer::Pause() { mpris_->pause(); }
 
 void MprisPlayer::PlayPause() { mpris_->playPause(); }
 
+void MprisPlayer::Next() {
+    if (mpris_->attached())
+        mpris_->playback().next();
+}
+
+void MprisPlayer::Previous() {
+    if (mpris_->attached())
+        mpris_->playback().previous();
+}
+
+void MprisPlayer::OpenUri(const QString& uri) {
+    if (!mpris_->openUri(uri))
+        sendErrorReply(QDBusError::NotSupported,
+                       QStringLiteral("Melofon solo abre archivos locales (file://): %1").arg(uri));
+}
+
 void MprisPlayer::Stop() {
     if (mpris_->attached())
         mpris_->playback().stop();
@@ -300,14 +400,7 @@ uint MprisPlaylists::playlistCount() const {
     return mpris_->attached() ? uint(mpris_->window().lstListas->ListCount()) : 0;
 }
 
-MprisMaybePlaylist MprisPlaylists::activePlaylist() const {
-    if (!mpris_->attached())
-        return {};
-    const store::ListBox& box = *mpris_->window().lstListas;
-    if (box.ListIndex() < 0)
-        return {};
-    return {true, playlistOf(box.List(box.ListIndex()))};
-}
+MprisMaybePlaylist MprisPlaylists::activePlaylist() const { return mpris_->activePlaylist(); }
 
 void MprisPlaylists::ActivatePlaylist(const QDBusObjectPath& playlist) {
     if (!mpris_->attached())

@@ -5,6 +5,8 @@
 // the window's buttons call, so the walk, Detenido and the boxes behave the same either way.
 
 #include <QDBusAbstractAdaptor>
+#include <QDBusConnection>
+#include <QDBusContext>
 #include <QDBusObjectPath>
 #include <QString>
 #include <QVariantMap>
@@ -46,9 +48,10 @@ public:
     void attach(frmPrincipal& window, playback::PlaybackController& playback);
     bool attached() const { return window_ != nullptr; }
 
-    // A second Melofon started on the same tables: raises the window of the copy that has
-    // them open, passing on the desktop's activation token. False when no such copy answers.
-    static bool raiseCopyWith(const QString& tablesDir);
+    // A second Melofon started on the same tables: hands `file` (if any) to the copy that
+    // has them open, and raises its window, passing on the desktop's activation token.
+    // False when no such copy answers.
+    static bool handToCopyWith(const QString& tablesDir, const QString& file);
     // Brings the window forward; `token` is the desktop's leave to take the focus.
     void activate(const QString& token);
 
@@ -62,6 +65,10 @@ public:
     void pause();
     void playPause();
     bool canPlay() const;
+    bool canSkip() const;
+    MprisMaybePlaylist activePlaylist() const;
+    // A file:// URI is played as a file given on the command line; false for anything else.
+    bool openUri(const QString& uri);
 
     QString playbackStatus() const;
     QVariantMap metadata() const;
@@ -70,6 +77,8 @@ public:
 
 private:
     void changed(const QString& interface, const QVariantMap& properties);
+    QString activePlaylistRow() const;
+    static bool handTo(QDBusConnection& bus, const QString& name, const QString& tablesDir, const QString& file);
 
     frmPrincipal* window_ = nullptr;
     playback::PlaybackController* playback_ = nullptr;
@@ -78,6 +87,13 @@ private:
     QString status_;
     QVariantMap metadata_;
     bool canPlay_ = false;
+    bool canSkip_ = false;
+    // The gain last set from outside, read back as it was set while the bar still holds
+    // the level it became.
+    double setGain_ = -1;
+    int setLevel_ = 0;
+    uint playlistCount_ = 0;
+    QString activePlaylist_;
 };
 
 // org.mpris.MediaPlayer2
@@ -98,7 +114,7 @@ public:
     bool hasTrackList() const { return false; }
     QString identity() const { return QStringLiteral("Melofon"); }
     QString desktopEntry() const { return QStringLiteral("melofon"); }
-    QStringList supportedUriSchemes() const { return {}; }
+    QStringList supportedUriSchemes() const { return {QStringLiteral("file")}; }
     QStringList supportedMimeTypes() const;
 public slots:
     void Raise();
@@ -109,7 +125,7 @@ private:
 };
 
 // org.mpris.MediaPlayer2.Player
-class MprisPlayer : public QDBusAbstractAdaptor {
+class MprisPlayer : public QDBusAbstractAdaptor, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
     Q_PROPERTY(QString PlaybackStatus READ playbackStatus)
@@ -119,8 +135,8 @@ class MprisPlayer : public QDBusAbstractAdaptor {
     Q_PROPERTY(qlonglong Position READ position)
     Q_PROPERTY(double MinimumRate READ rate)
     Q_PROPERTY(double MaximumRate READ rate)
-    Q_PROPERTY(bool CanGoNext READ no)
-    Q_PROPERTY(bool CanGoPrevious READ no)
+    Q_PROPERTY(bool CanGoNext READ canSkip)
+    Q_PROPERTY(bool CanGoPrevious READ canSkip)
     Q_PROPERTY(bool CanPlay READ canPlay)
     Q_PROPERTY(bool CanPause READ yes)
     Q_PROPERTY(bool CanSeek READ no)
@@ -137,17 +153,18 @@ public:
     bool yes() const { return true; }
     bool no() const { return false; }
     bool canPlay() const { return mpris_->canPlay(); }
+    bool canSkip() const { return mpris_->canSkip(); }
 public slots:
     void Play();
     void Pause();
     void PlayPause();
     void Stop();
-    // The position bar does not seek and there is no track list: these do nothing.
-    void Next() {}
-    void Previous() {}
+    void Next();
+    void Previous();
+    // The position bar does not seek: these do nothing.
     void Seek(qlonglong) {}
     void SetPosition(const QDBusObjectPath&, qlonglong) {}
-    void OpenUri(const QString&) {}
+    void OpenUri(const QString& uri);
 signals:
     void Seeked(qlonglong position);
 

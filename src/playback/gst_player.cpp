@@ -126,6 +126,8 @@ void GstPlayer::setState(int state) {
 void GstPlayer::setFileName(const QString& path) {
     fileName_ = path;
     next_.clear();
+    notifyTags_ = notifyTags_ || !(tags_ == FileTags{});
+    tags_ = {};
     duration_ = 0;
     durationEstimated_ = false;
     lastError_.clear();
@@ -340,6 +342,8 @@ void GstPlayer::deliver(const Report& r) {
             break; // stopped meanwhile
         fileName_ = r.path;
         ++opens_;
+        notifyTags_ = notifyTags_ || !(tags_ == FileTags{});
+        tags_ = {};
         setDuration(r.duration, r.estimated);
         emit notifier->started(opens_, r.path, r.cue);
         break;
@@ -377,6 +381,19 @@ void GstPlayer::deliver(const Report& r) {
                 "No se encontró ninguna salida de sonido (PulseAudio, PipeWire o ALSA): los "
                 "archivos se reproducen sin que se oiga nada."));
         break;
+    case Report::Tags: {
+        // A file sends its tags in parts; what a part leaves out is kept.
+        FileTags merged = tags_;
+        for (auto [field, value] : {std::pair{&merged.title, r.tags.title}, std::pair{&merged.artist, r.tags.artist},
+                                    std::pair{&merged.album, r.tags.album}})
+            if (!value.isEmpty())
+                *field = value;
+        if (r.tags.track > 0)
+            merged.track = r.tags.track;
+        notifyTags_ = notifyTags_ || !(merged == tags_);
+        tags_ = merged;
+        break;
+    }
     case Report::EngineState:
         // Only while a file is there to hold: a Stop or an end since has the last word.
         if (state_ == Playing || state_ == Paused || (state_ == Opening && prerolled_))
@@ -398,8 +415,11 @@ void GstPlayer::flushNotifications() {
     // Last, and without touching the player after: a receiver may delete it.
     const bool duration = std::exchange(notifyDuration_, false);
     const bool state = std::exchange(notifyState_, false);
+    const bool tags = std::exchange(notifyTags_, false);
     QPointer<PlayerNotifier> notifier = notifier_.get();
-    if (duration)
+    if (tags)
+        emit notifier->tagsChanged();
+    if (duration && notifier)
         emit notifier->durationChanged();
     if (state && notifier)
         emit notifier->stateChanged();

@@ -63,6 +63,7 @@ public:
     void Stop() override;
     void setNextFiles(const QueuedFiles& files) override;
     QueuedFiles NextFiles() const override { return next_; }
+    FileTags Tags() const override { return tags_; }
     quint64 Opens() const override { return opens_; }
     PlayerNotifier* notifier() override { return notifier_.get(); }
 
@@ -110,6 +111,8 @@ private:
 
     QString fileName_;
     QueuedFiles next_;
+    FileTags tags_;
+    bool notifyTags_ = false;
     int state_ = Closed;
     double duration_ = 0;
     bool durationEstimated_ = false;

@@ -27,6 +27,7 @@ struct GstPlayer::Report {
         DurationChanged,
         NoOutput,
         EngineState,     // the engine paused or resumed the file itself: `state`
+        Tags,            // the playing file's tags reached the output: `tags`
     };
     explicit Report(Kind k) : kind(k) {}
     Kind kind;
@@ -39,6 +40,7 @@ struct GstPlayer::Report {
     QString path;
     quint64 cue = 0;
     QString message;
+    FileTags tags;
 };
 
 // The player's thread queues commands; GStreamer's threads queue their bus messages into
@@ -148,6 +150,7 @@ struct GstPlayer::Session {
     void handleError(GstMessage* message);
     void handleRequestState(GstMessage* message);
     void handleBuffering(GstMessage* message);
+    void handleTags(GstMessage* message);
     void tellState(int state);
 
     // The hand-over (gst_handover.cpp).

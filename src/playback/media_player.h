@@ -30,6 +30,15 @@ struct QueuedFile {
 };
 using QueuedFiles = std::vector<QueuedFile>;
 
+// What a file says of itself in its tags; empty where it says nothing.
+struct FileTags {
+    QString title;
+    QString artist;
+    QString album;
+    int track = 0;
+    bool operator==(const FileTags&) const = default;
+};
+
 // Tells the window what the player did. Every signal is emitted from the event loop, never
 // from inside a member call; the state changes made before the loop runs make one
 // stateChanged, even when the state is back where it was: read the player when it arrives.
@@ -51,6 +60,8 @@ signals:
     void nextFailed(quint64 cue, const QString& message);
     // Said once: there is no sound output, so files play without being heard.
     void noAudioOutput(const QString& message);
+    // Tags() of the playing file changed.
+    void tagsChanged();
 };
 
 // The media player component (mpReproductor) as the program uses it. Opening, starting and
@@ -103,6 +114,8 @@ public:
     // if nothing were queued. Cleared by setFileName and Stop.
     virtual void setNextFiles(const QueuedFiles& files) = 0;
     virtual QueuedFiles NextFiles() const = 0;
+    // The tags of the file that sounds, as far as the engine has read them.
+    virtual FileTags Tags() const { return {}; }
     // How many files have been opened or handed over so far: the number started() and
     // failed() name.
     virtual quint64 Opens() const = 0;

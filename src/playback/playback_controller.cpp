@@ -25,6 +25,7 @@ PlaybackController::PlaybackController(MediaPlayer& player, Controls c, QObject*
     connect(n, &PlayerNotifier::stateChanged, this, &PlaybackController::playerChanged);
     connect(n, &PlayerNotifier::durationChanged, this, &PlaybackController::durationChanged);
     connect(n, &PlayerNotifier::noAudioOutput, this, &PlaybackController::noAudioOutput);
+    connect(n, &PlayerNotifier::tagsChanged, this, &PlaybackController::tagsChanged);
 }
 
 PlaybackController::~PlaybackController() = default;
@@ -52,6 +53,38 @@ void PlaybackController::stop() {
     stripOwns_ = false;
     forgetPublished();
     walk_->stop(); // sets Detenido
+    emit stateChanged();
+}
+
+bool PlaybackController::canSkip() const { return walk_->running() || walkPlaying(); }
+
+void PlaybackController::next() {
+    if (canSkip())
+        endPlayingFile();
+}
+
+void PlaybackController::previous() {
+    if (!canSkip())
+        return;
+    if (walk_->running()) {
+        if (walk_->previous())
+            endPlayingFile();
+        return;
+    }
+    // The walk is over but its last file plays: from its start again.
+    player_.Stop();
+    walkOpen_ = player_.Opens();
+    player_.Play();
+    emit stateChanged();
+}
+
+// The walk takes its next entry as if the playing file had ended.
+void PlaybackController::endPlayingFile() {
+    player_.Stop();
+    stripOwns_ = false;
+    forgetPublished();
+    walk_->playerChanged();
+    publish();
     emit stateChanged();
 }
 

@@ -34,6 +34,13 @@ public:
     void pause();  // pauses what plays or opens, resumes what is paused
     void resume(); // plays on a paused file; nothing else
     void stop();   // stops the player and the walk, and sets Detenido
+    // During a walk: ends the playing file at once, and the walk goes on by its rules.
+    void next();
+    // During a walk: starts the entry that played before the playing one, or the playing
+    // one again when there is none.
+    void previous();
+    // A walk runs, or its last file still plays: Next and Previous have something to do.
+    bool canSkip() const;
     // The single-file strip's commands: the file replaces what plays; when it ends, a walk
     // goes on with its next entry.
     void playFile(const QString& path);
@@ -67,9 +74,11 @@ signals:
     // A file chosen by hand cannot be played.
     void refused(const QString& message);
     void noAudioOutput(const QString& message);
+    void tagsChanged();
 
 private:
     quint64 startWalkFile(const QString& path);
+    void endPlayingFile();
     void publish();
     void forgetPublished();
     void playerStarted(quint64 open, const QString& path, quint64 cue);

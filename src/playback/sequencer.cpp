@@ -59,6 +59,32 @@ void PlaylistWalk::stop() {
     end();
 }
 
+bool PlaylistWalk::previous() {
+    if (!running_ || pending_)
+        return false;
+    store::ListBox& box = w_.lstContenido;
+    const int p = find(box, playing_.text);
+    if (p < 0)
+        return false;
+    if (random_) {
+        if (roundGeneration_ != box.Generation())
+            return false;
+        std::size_t k = std::min(nextInRound_, round_.size());
+        while (k > 0 && round_[k - 1] != p)
+            --k;
+        if (k == 0)
+            return false; // not of this round
+        nextInRound_ = k >= 2 ? k - 2 : k - 1;
+    } else {
+        int r = p - 1;
+        while (r >= 0 && !(box.Selected(r) && !refused(placeInOrder(r))))
+            --r;
+        box.setListIndex(r >= 0 ? r : p);
+    }
+    nextPlaylistDue_ = exhausted_ = dozing_ = false;
+    return true;
+}
+
 void PlaylistWalk::end() {
     running_ = pending_ = dozing_ = nextPlaylistDue_ = exhausted_ = false;
     refused_.clear();
@@ -377,9 +403,10 @@ bool PlaylistWalk::advance() {
     return false;
 }
 
-// Begins a new pass over the box: its first row, or a fresh round.
+// Begins a new pass over the box: its first row, or a fresh round. The round over is kept,
+// so that Previous can go back in it.
 void PlaylistWalk::restart() {
-    round_.clear();
+    nextInRound_ = round_.size();
     exhausted_ = false;
     ++pass_;
     w_.lstContenido.setListIndex(0);
@@ -416,8 +443,6 @@ PlaylistWalk::Step PlaylistWalk::nextRandom() {
     const Place place = placeInRound(nextInRound_);
     const int entry = round_[nextInRound_++];
     const bool done = nextInRound_ == round_.size();
-    if (done)
-        round_.clear();
     // An entry unchecked or removed since the round began is passed over.
     const bool start = entry < box.ListCount() && box.Selected(entry) && !refused(place) && box.setListIndex(entry);
     return {start, false, done};

@@ -46,6 +46,11 @@ public:
     void play();
     // The stop command's part: sets Detenido and ends the walk.
     void stop();
+    // Makes the entry that played before the playing one the next to start: the checked
+    // entry before it in list order, or the one before it in its random round; with none,
+    // the playing entry itself. False when there is nothing to go back from (no walk, or a
+    // file still opening): the caller then leaves the player alone.
+    bool previous();
     bool running() const { return running_; }
     // A file was asked for and the player has not said yet how it went.
     bool starting() const { return pending_; }
