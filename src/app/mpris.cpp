@@ -328,13 +328,14 @@ void Mpris::playPause() {
         playback_->pause(); // pauses what plays or opens, resumes what is paused
 }
 
-// Whether Play would do anything: a paused file to resume, or something for the walk.
+// Whether there is something to play: a file open (playing, paused or opening: MPRIS ties
+// CanPlay to a current track, and clients skip a player without it), or something for the
+// walk.
 bool Mpris::canPlay() const {
     if (!playback_)
         return false;
-    const int state = playback_->state();
-    if (!playback::MediaPlayer::idle(state))
-        return state == playback::MediaPlayer::Paused;
+    if (!playback::MediaPlayer::idle(playback_->state()))
+        return true;
     return window_->lstContenido->ListCount() > 0 ||
            (window_->chkTodas->isChecked() && window_->lstListas->ListCount() > 0);
 }
@@ -384,8 +385,8 @@ void MprisPlayer::Previous() {
 }
 
 void MprisPlayer::OpenUri(const QString& uri) {
-    if (!mpris_->openUri(uri))
-        sendErrorReply(QDBusError::NotSupported,
+    if (!mpris_->openUri(uri) && mpris_->calledFromDBus())
+        mpris_->sendErrorReply(QDBusError::NotSupported,
                        QStringLiteral("Melofon solo abre archivos locales (file://): %1").arg(uri));
 }
 

@@ -31,7 +31,9 @@ struct MprisMaybePlaylist {
     MprisPlaylist playlist;
 };
 
-class Mpris : public QObject {
+// The object on the bus: D-Bus gives the context of a call (to refuse it) to this one, not
+// to its adaptors.
+class Mpris : public QObject, public QDBusContext {
     Q_OBJECT
 public:
     static constexpr const char* kService = "org.mpris.MediaPlayer2.melofon";
@@ -125,7 +127,7 @@ private:
 };
 
 // org.mpris.MediaPlayer2.Player
-class MprisPlayer : public QDBusAbstractAdaptor, protected QDBusContext {
+class MprisPlayer : public QDBusAbstractAdaptor {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
     Q_PROPERTY(QString PlaybackStatus READ playbackStatus)

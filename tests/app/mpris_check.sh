@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Drives the real program through the desktop's player interface, as a sound menu or a
-# media key does, on a session bus of its own. Exit 77: the bus tools are not installed.
+# Drives the real program through the desktop's player interface, as a sound menu, a media
+# key or playerctl does, on a session bus of its own. Exit 77: the bus tools are not
+# installed (dbus-daemon, libglib2.0-bin, playerctl, lame).
 # Usage: mpris_check.sh MELOFON MAKE_PLAYLIST
 set -euo pipefail
 melofon=$1
 make_playlist=$2
-for tool in dbus-run-session gdbus gst-launch-1.0; do
-  command -v "$tool" >/dev/null || { echo "SKIPPED: no $tool (packages dbus-daemon, libglib2.0-bin)"; exit 77; }
+for tool in dbus-run-session gdbus gst-launch-1.0 playerctl lame; do
+  command -v "$tool" >/dev/null || { echo "SKIPPED: no $tool"; exit 77; }
 done
 if [ -z "${MELOFON_MPRIS_BUS-}" ]; then
   exec env MELOFON_MPRIS_BUS=1 dbus-run-session -- bash "$0" "$@"
@@ -17,17 +18,36 @@ trap 'kill "$pid" 2>/dev/null || true; rm -rf "$work"' EXIT
 # The tables beside a copy of the program are the ones it uses.
 cp "$melofon" "$work/melofon"
 mkdir "$work/musica"
-gst-launch-1.0 -q audiotestsrc num-buffers=200 ! audio/x-raw,rate=44100,channels=2 ! wavenc ! \
-  filesink location="$work/musica/tono.wav"
-"$make_playlist" "$work" Tonos "$work/musica/tono.wav" "$work/musica/tono.wav"
+tone() { # tone FILE.wav HERTZ: 20 s
+  gst-launch-1.0 -q audiotestsrc freq="$2" num-buffers=860 ! audio/x-raw,rate=44100,channels=2 ! wavenc ! \
+    filesink location="$1"
+}
+tone "$work/musica/uno.wav" 440
+tone "$work/musica/dos.wav" 550
+tone "$work/musica/suelta.wav" 660
+tone "$work/musica/otra.wav" 770
+# A tagged MP3, as most are.
+lame --quiet --tt "Canción de prueba" --ta "Ana Pérez" --tl "Tonos" --tn 3 "$work/musica/suelta.wav" "$work/musica/tres.mp3"
+"$make_playlist" "$work" Tonos "$work/musica/uno.wav" "$work/musica/dos.wav" "$work/musica/tres.mp3"
 export QT_QPA_PLATFORM=offscreen
 "$work/melofon" >"$work/log" 2>&1 &
 pid=$!
 
 dest=(--session --dest org.mpris.MediaPlayer2.melofon --object-path /org/mpris/MediaPlayer2)
 get() { gdbus call "${dest[@]}" --method org.freedesktop.DBus.Properties.Get "$1" "$2"; }
+ctl() { playerctl --player=melofon "$@"; }
 call() { gdbus call "${dest[@]}" --method "$@" >/dev/null; }
 fail() { echo "FAILED: $*"; cat "$work/log"; exit 1; }
+expect_ctl() { # expect_ctl PATTERN ARGS...: waits up to 5 s for playerctl ARGS to print it
+  local pattern=$1 value
+  shift
+  for _ in $(seq 50); do
+    value=$(ctl "$@" 2>/dev/null || true)
+    [[ $value == $pattern ]] && { echo "playerctl $*: $value"; return; }
+    sleep 0.1
+  done
+  fail "playerctl $* is '$value', not '$pattern'"
+}
 expect() { # expect WHAT PATTERN: waits up to 5 s for the property to match
   local value
   for _ in $(seq 50); do
@@ -46,34 +66,65 @@ monitor=$!
 expect PlaybackStatus "'Stopped'"
 expect Metadata NoTrack
 
-# The playlist is chosen and played; Stop, then Play plays it again.
+# The playlist is chosen and played; the title is the caption's (the path without its first
+# folder) where the file has no tags.
 call org.mpris.MediaPlayer2.Playlists.ActivatePlaylist /org/example/melofon/Playlist/1
-expect PlaybackStatus "'Playing'"
-# The title is the caption's: the path without its first folder.
-expect Metadata "'xesam:title': <'${work#/*/}/musica/tono.wav'>"
-call org.mpris.MediaPlayer2.Player.Stop
-expect PlaybackStatus "'Stopped'"
-call org.mpris.MediaPlayer2.Player.Play
-expect PlaybackStatus "'Playing'"
-call org.mpris.MediaPlayer2.Player.PlayPause
-expect PlaybackStatus "'Paused'"
-call org.mpris.MediaPlayer2.Player.Stop
-expect PlaybackStatus "'Stopped'"
+expect_ctl Playing status
+expect_ctl "${work#/*/}/musica/uno.wav" metadata xesam:title
+expect CanGoNext true
+# Next and Previous move the walk.
+ctl next
+expect_ctl "*dos.wav" metadata xesam:url
+ctl previous
+expect_ctl "*uno.wav" metadata xesam:url
+ctl next
+expect_ctl "*dos.wav" metadata xesam:url
+ctl next
+expect_ctl "*tres.mp3" metadata xesam:url
+expect_ctl "Canción de prueba" metadata title
+expect_ctl "Ana Pérez" metadata artist
+expect_ctl "Tonos" metadata album
+# Play resumes a paused file; Stop, then Play plays the playlist again.
+ctl play-pause
+expect_ctl Paused status
+ctl play
+expect_ctl Playing status
+expect_ctl "*tres.mp3" metadata xesam:url
+ctl stop
+expect_ctl Stopped status
+expect CanGoNext false
+ctl play
+expect_ctl Playing status
+expect_ctl "*uno.wav" metadata xesam:url
 
-# Volume: the linear gain of the volume bar, both ways (0.1 is -20 dB).
-call org.freedesktop.DBus.Properties.Set org.mpris.MediaPlayer2.Player Volume "<0.1>"
+# Volume: the linear gain of the volume bar, read back as it was set (0.1 is -20 dB).
+ctl volume 0.1
 expect Volume "0.1"
+ctl volume 0
+expect_ctl "0.000000" volume
+
+# A file given from outside plays in the single-file strip; another scheme is refused.
+ctl open "file://$work/musica/otra.wav"
+expect_ctl "*otra.wav" metadata xesam:url
+gdbus call "${dest[@]}" --method org.mpris.MediaPlayer2.Player.OpenUri "http://example.org/a.mp3" >/dev/null 2>&1 &&
+  fail "OpenUri took an http URI"
+ctl stop
 
 kill "$monitor"
 grep -q "PropertiesChanged ('org.mpris.MediaPlayer2.Player', {.*'PlaybackStatus': <'Playing'>" "$work/signals" ||
   fail "no PropertiesChanged for PlaybackStatus: $(cat "$work/signals")"
 grep -q "'Volume': <0.1" "$work/signals" || fail "no PropertiesChanged for Volume"
+grep -q "'xesam:artist': <\['Ana Pérez'\]>" "$work/signals" || fail "no PropertiesChanged for the tags"
 
-# A second copy on the same tables raises the first one's window and ends at once.
+# A second copy on the same tables hands its file to the first one, raises its window and
+# ends at once, the tables untouched.
 before=$(md5sum "$work"/*.dbf)
-timeout 10 "$work/melofon" >"$work/second.log" 2>&1 || fail "the second copy: $(cat "$work/second.log")"
+timeout 10 "$work/melofon" "$work/musica/suelta.wav" >"$work/second.log" 2>&1 ||
+  fail "the second copy: $(cat "$work/second.log")"
 [[ $(md5sum "$work"/*.dbf) == "$before" ]] || fail "the second copy changed the tables"
 kill -0 "$pid" || fail "the first copy ended"
+expect_ctl "*suelta.wav" metadata xesam:url
+expect_ctl Playing status
 
 call org.mpris.MediaPlayer2.Quit
 for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
