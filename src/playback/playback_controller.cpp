@@ -66,12 +66,14 @@ void PlaybackController::next() {
 void PlaybackController::previous() {
     if (!canSkip())
         return;
-    if (walk_->running()) {
-        if (walk_->previous())
-            endPlayingFile();
+    if (walk_->previous()) {
+        endPlayingFile();
         return;
     }
-    // The walk is over but its last file plays: from its start again.
+    if (walk_->running())
+        return;
+    // The walk is over and cannot be taken up again, but its last file plays: from its
+    // start again.
     player_.Stop();
     walkOpen_ = player_.Opens();
     player_.Play();

@@ -60,7 +60,7 @@ void PlaylistWalk::stop() {
 }
 
 bool PlaylistWalk::previous() {
-    if (!running_ || pending_)
+    if (pending_ || (!running_ && w_.detenido))
         return false;
     store::ListBox& box = w_.lstContenido;
     const int p = find(box, playing_.text);
@@ -82,6 +82,8 @@ bool PlaylistWalk::previous() {
         box.setListIndex(r >= 0 ? r : p);
     }
     nextPlaylistDue_ = exhausted_ = dozing_ = false;
+    // Over once its last entry started; going back takes it up again.
+    running_ = true;
     return true;
 }
 

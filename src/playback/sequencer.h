@@ -48,8 +48,9 @@ public:
     void stop();
     // Makes the entry that played before the playing one the next to start: the checked
     // entry before it in list order, or the one before it in its random round; with none,
-    // the playing entry itself. False when there is nothing to go back from (no walk, or a
-    // file still opening): the caller then leaves the player alone.
+    // the playing entry itself. A walk over since its last entry started is taken up again.
+    // False when there is nothing to go back from (stopped, a file still opening, the entry
+    // playing no longer in the box): the caller then leaves the player alone.
     bool previous();
     bool running() const { return running_; }
     // A file was asked for and the player has not said yet how it went.

@@ -122,3 +122,44 @@ TEST(PlaybackController, EachShuffledRoundPlaysEachCheckedEntryOnceThoughTheEngi
     }
     EXPECT_GE(r.player.handovers, 5 * 3) << "within a round the next file follows without a gap";
 }
+
+TEST(PlaybackController, PreviousGoesBackToTheEntryBeforeThePlayingOne) {
+    const struct {
+        const char* name;
+        const char* unchecked;
+        const char* at; // Previous when this one starts for the first time
+        const char* expected;
+    } cases[] = {
+        {"the entry before in list order", "", "B", "A B A B C"},
+        {"the first entry starts again", "", "A", "A A B C"},
+        {"unchecked entries are passed over", "B", "C", "A C A C"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Races r(L("A B C"));
+        for (const QString& u : L(c.unchecked))
+            r.uncheck(u);
+        bool done = false;
+        r.whenStarted = [&](Races& x) {
+            if (x.player.file == QLatin1String(c.at) && !std::exchange(done, true))
+                x.controller.previous();
+        };
+        r.run();
+        EXPECT_EQ(r.player.started, L(c.expected));
+    }
+    // In a random round: the one before the playing one in the round, then on from there.
+    melofon::playback::seedNumeroAlAzar(5);
+    Races r(L("A B C D"));
+    r.aleatorio = true;
+    bool done = false;
+    r.whenStarted = [&](Races& x) {
+        if (x.player.started.size() == 2 && !std::exchange(done, true))
+            x.controller.previous();
+    };
+    r.run();
+    ASSERT_EQ(r.player.started.size(), 6);
+    EXPECT_EQ(r.player.started.mid(2, 2), r.player.started.mid(0, 2));
+    QStringList round = r.player.started.mid(2);
+    round.sort();
+    EXPECT_EQ(round, L("A B C D"));
+}
