@@ -227,7 +227,6 @@ TEST_F(MainWindowTest, InitialStateAfterStartUp) {
     EXPECT_EQ(window->Timer1->interval(), 1000);
     EXPECT_TRUE(window->sDirectorio.isEmpty());
     EXPECT_FALSE(window->Detenido);
-    EXPECT_EQ(window->SegundosPorPaso, 0);
 
     const Qt::WindowFlags flags = window->windowFlags();
     EXPECT_TRUE(flags & Qt::WindowMinimizeButtonHint);
