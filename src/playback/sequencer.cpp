@@ -42,15 +42,17 @@ PlaylistWalk::PlaylistWalk(WalkControls controls) : w_(std::move(controls)) {}
 void PlaylistWalk::play() {
     end();
     w_.detenido = false;
-    running_ = true;
-    w_.lstContenido.setListIndex(0);
     all_ = safely(w_.todas, false);
     random_ = false;
     round_.clear();
     ++pass_;
     startedThisCycle_ = false;
+    // The box tells of the change, and its listeners pump the walk: not running yet, it
+    // starts nothing until its state is set.
+    w_.lstContenido.setListIndex(0);
     list_ = listText();
     boxGeneration_ = w_.lstContenido.Generation();
+    running_ = true;
     pump();
 }
 

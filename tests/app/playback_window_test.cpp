@@ -1,12 +1,14 @@
 #include "app/frm_principal.h"
 #include "playback/gst_player.h"
 #include "support/fake_player.h"
+#include "support/sound_files.h"
 #include "support/scripted_dialogs.h"
 #include "support/store_rows.h"
 #include "support/temp_dir.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -325,6 +327,15 @@ protected:
     RealPlayerWindowTest() : WindowWith<melofon::playback::GstPlayer>(player) {}
 };
 
+struct RealTimePlayerHolder {
+    melofon::playback::GstPlayer player{QStringLiteral("fakesink sync=true")};
+};
+
+class RealTimeWindowTest : public RealTimePlayerHolder, public WindowWith<melofon::playback::GstPlayer> {
+protected:
+    RealTimeWindowTest() : WindowWith<melofon::playback::GstPlayer>(player) {}
+};
+
 } // namespace
 
 TEST_F(RealPlayerWindowTest, NothingPlayableNeitherSpinsNorOutlivesStop) {
@@ -360,4 +371,31 @@ TEST_F(RealPlayerWindowTest, NothingPlayableNeitherSpinsNorOutlivesStop) {
     QCoreApplication::processEvents();
     EXPECT_EQ(player.Opens(), opens);
     EXPECT_TRUE(messages.calls.empty());
+}
+
+TEST_F(RealTimeWindowTest, ShuffledRoundsPlayEachCheckedEntryOnce) {
+    // The engine takes the next file as soon as it has read the playing one, long before the
+    // joint: what it took must still be the round's next entry.
+    QStringList paths;
+    for (int i = 0; i < 4; ++i) {
+        paths << dir.path() + QStringLiteral("/r%1.wav").arg(i + 1);
+        QFile f(paths.last());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(melofon::test::wav(melofon::test::pcm(0.15, i + 1))) > 0);
+    }
+    showPlaylist(paths);
+    window.chkAleatorio->setChecked(true);
+    for (int run = 0; run < 3; ++run) {
+        QStringList started;
+        auto c = QObject::connect(&window.playback(), &melofon::playback::PlaybackController::fileStarted,
+                                  [&](const QString& path, bool) { started << path; });
+        window.cmdPlay->click();
+        runUntil([&] { return started.size() >= 9; }, 10000);
+        window.cmdStop->click();
+        QObject::disconnect(c);
+        for (int round = 0; round + 4 <= started.size(); round += 4) {
+            QStringList got = started.mid(round, 4);
+            got.sort();
+            EXPECT_EQ(got, paths) << "run " << run << ": " << started.join(u' ').toStdString();
+        }
+    }
 }

@@ -104,8 +104,9 @@ TEST(PlaybackController, TheRuleAtTheEndOfAFileDecidesWhatFollowsNotTheFileTaken
         };
         r.run();
         EXPECT_EQ(r.player.started, L(c.expected));
-        if (!c.whenFirstStarts && !*c.broken && !*c.hung)
+        if (!c.whenFirstStarts && !*c.broken && !*c.hung) {
             EXPECT_EQ(r.player.handovers, 2);
+        }
     }
 }
 

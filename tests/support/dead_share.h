@@ -12,9 +12,9 @@ namespace melofon::test {
 // on its files block. Needs FUSE and the right to mount; absent() says why not.
 class DeadShare {
 public:
-    // MELOFON_HUNGFS names the tool that mounts it, or is empty.
+    // MELOFON_DEAD_SHARE names the script that mounts it.
     DeadShare() {
-        const QString tool = QStringLiteral(MELOFON_HUNGFS);
+        const QString tool = QStringLiteral(MELOFON_DEAD_SHARE);
         if (tool.isEmpty() || !QFile::exists(tool) || !QFile::exists(QStringLiteral("/dev/fuse"))) {
             why_ = "no FUSE here";
             return;
