@@ -13,8 +13,23 @@
 
 #include <malloc.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <memory>
+
+namespace {
+
+// Ends the program at once; every change is already on disk, so there is nothing left to
+// write. A thread still waiting on a share that does not answer keeps the process from
+// ending until the share answers, and with it every open descriptor: they are closed
+// first, so that the window, the tables' lock and the bus name go at once.
+[[noreturn]] void endNow(int code) {
+    ::closefrom(STDERR_FILENO + 1);
+    std::_Exit(code);
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
     // One malloc arena for every thread: each streaming thread would otherwise keep an
@@ -84,9 +99,8 @@ int main(int argc, char* argv[]) {
     melofon::app::QtMessageBoxes messages;
     melofon::app::QtInputBoxes input;
     melofon::app::QtOpenFileDialog cmExplorar;
-    // "Salir" ends everything at once, even from inside a running playlist walk; every
-    // change is already on disk, so there is nothing left to write.
-    melofon::app::frmPrincipal window(*store, player, {messages, input, cmExplorar}, programDir, [] { std::_Exit(0); });
+    // "Salir" ends everything at once, even from inside a running playlist walk.
+    melofon::app::frmPrincipal window(*store, player, {messages, input, cmExplorar}, programDir, [] { endNow(0); });
     messages.setParent(&window);
     input.setParent(&window);
     cmExplorar.setParent(&window);
@@ -98,5 +112,6 @@ int main(int argc, char* argv[]) {
         QMessageBox::warning(&window, QStringLiteral("Melofon"), player.unavailable());
     if (!start.file.isEmpty())
         window.ReproducirArchivo(start.file);
-    return app.exec();
+    // The close box: the window has stopped the sound; the rest ends as "Salir" ends it.
+    endNow(app.exec());
 }
