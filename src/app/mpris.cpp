@@ -315,7 +315,8 @@ void Mpris::pause() {
     if (!playback_)
         return;
     const int state = playback_->state();
-    if (state == playback::MediaPlayer::Playing || state == playback::MediaPlayer::Opening)
+    if (state == playback::MediaPlayer::Playing || state == playback::MediaPlayer::Opening ||
+        (state == playback::MediaPlayer::Paused && playback_->player().HeldByEngine()))
         playback_->pause();
 }
 

@@ -118,6 +118,7 @@ void GstPlayer::retire(const std::shared_ptr<Session>& s) {
 }
 
 void GstPlayer::setState(int state) {
+    engineHeld_ = false;
     notifyState_ = notifyState_ || state != state_;
     state_ = state;
     notifyLater();
@@ -205,6 +206,12 @@ void GstPlayer::Play() {
 }
 
 void GstPlayer::Pause() {
+    if (state_ == Paused && engineHeld_ && session_) {
+        // The user's pause now: it holds once the engine lets go.
+        engineHeld_ = false;
+        session_->push(Session::Job::Pause);
+        return;
+    }
     if (state_ == Paused) {
         Play();
         return;
@@ -396,8 +403,10 @@ void GstPlayer::deliver(const Report& r) {
     }
     case Report::EngineState:
         // Only while a file is there to hold: a Stop or an end since has the last word.
-        if (state_ == Playing || state_ == Paused || (state_ == Opening && prerolled_))
+        if (state_ == Playing || state_ == Paused || (state_ == Opening && prerolled_)) {
             setState(r.state);
+            engineHeld_ = r.state == Paused;
+        }
         break;
     }
     if (notifier)

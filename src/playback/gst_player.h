@@ -64,6 +64,7 @@ public:
     void setNextFiles(const QueuedFiles& files) override;
     QueuedFiles NextFiles() const override { return next_; }
     FileTags Tags() const override { return tags_; }
+    bool HeldByEngine() const override { return engineHeld_; }
     quint64 Opens() const override { return opens_; }
     PlayerNotifier* notifier() override { return notifier_.get(); }
 
@@ -122,6 +123,7 @@ private:
     quint64 workerOpen_ = 0; // the open the current session's reports belong to
     bool playRequested_ = false;
     bool prerolled_ = false;
+    bool engineHeld_ = false; // paused by the engine, not by a command
     bool toldNoOutput_ = false;
     bool notifyPosted_ = false;
     bool notifyState_ = false;

@@ -116,6 +116,9 @@ public:
     virtual QueuedFiles NextFiles() const = 0;
     // The tags of the file that sounds, as far as the engine has read them.
     virtual FileTags Tags() const { return {}; }
+    // Paused by the engine itself (the sound server holding the stream during a call), not
+    // by a command: Pause then keeps it paused once the engine lets go.
+    virtual bool HeldByEngine() const { return false; }
     // How many files have been opened or handed over so far: the number started() and
     // failed() name.
     virtual quint64 Opens() const = 0;

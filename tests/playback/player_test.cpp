@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cmath>
 #include <condition_variable>
 #include <functional>
@@ -204,7 +205,30 @@ TEST(PlayerTest, VbrMp3WithoutHeaderGetsAnEstimateThenTheDecodersFigure) {
 }
 
 TEST(PlayerTest, PauseHoldsThePositionStopRewinds) {
-    GstPlayer player(kRealTimeSink);
+    // The sound server's own pauses (a call) are posted by the output, as here.
+    std::atomic<GstElement*> output{nullptr};
+    GstPlayer player([&] {
+        GstElement* sink = gst_element_factory_make("fakesink", nullptr);
+        g_object_set(sink, "sync", TRUE, nullptr);
+        output = sink;
+        return sink;
+    });
+    const auto engineAsks = [&](GstState state) {
+        gst_element_post_message(output, gst_message_new_request_state(GST_OBJECT(output.load()), state));
+        runEvents(100);
+    };
+    ASSERT_EQ(play(player, Files::get().wav2s()), QString());
+    engineAsks(GST_STATE_PAUSED);
+    EXPECT_EQ(player.PlayState(), MediaPlayer::Paused);
+    engineAsks(GST_STATE_PLAYING);
+    EXPECT_EQ(player.PlayState(), MediaPlayer::Playing) << "the engine's pause ends with the engine";
+    engineAsks(GST_STATE_PAUSED);
+    player.Pause();
+    engineAsks(GST_STATE_PLAYING);
+    EXPECT_EQ(player.PlayState(), MediaPlayer::Paused) << "a pause asked for while held is kept";
+    player.Pause();
+    EXPECT_EQ(player.PlayState(), MediaPlayer::Playing);
+    player.Stop();
     ASSERT_EQ(play(player, Files::get().wav2s()), QString());
     runEvents(200);
     EXPECT_GT(player.CurrentPosition(), 0.1);
