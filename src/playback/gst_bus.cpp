@@ -109,6 +109,16 @@ void GstPlayer::Session::handleError(GstMessage* message) {
             // It had passed its joint: nothing is left to play.
             reset(GST_STATE_NULL);
             phase = Rewound;
+        } else if (phase == Prerolling) {
+            // Taken while the file opened was still prerolling, it can keep playbin from ever
+            // finishing: that file is opened again, to hand over nothing this time. What the
+            // old pipeline still posts is of an earlier epoch, and passed over.
+            const bool play = wantPlay, pause = wantPause;
+            openFile(open, path, volume);
+            std::lock_guard lock(nextMutex);
+            handoverAllowed = false;
+            wantPlay = play;
+            wantPause = pause;
         }
         if (next->cue)
             report(*next);

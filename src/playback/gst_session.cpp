@@ -478,11 +478,12 @@ void GstPlayer::Session::finishFile() {
 
 // After a refused joint the output was given the end of the stream, but the pipeline does
 // not always say so: a file taken that failed leaves playbin waiting for it, and the end is
-// never posted. The playing file is over when its position stops moving.
+// never posted; when the failure comes early enough, not even the joint reaches the output.
+// The playing file is over when its position stops moving.
 void GstPlayer::Session::endIfRefusedJointIsOver() {
     {
         std::lock_guard lock(nextMutex);
-        if (!dropping) {
+        if (!dropping && (accepted || taken.empty() || !taken.front().failed)) {
             positionWhenDropping = -1;
             return;
         }
