@@ -8,7 +8,6 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -319,21 +318,19 @@ TEST_F(PlaybackWindowTest, AFilePlayedFromTheStripDuringAWalkReplacesItsFileThen
 namespace {
 
 struct GstPlayerHolder {
-    melofon::playback::GstPlayer player{QStringLiteral("fakesink sync=false")};
+    explicit GstPlayerHolder(const char* sink) : player(QString::fromLatin1(sink)) {}
+    melofon::playback::GstPlayer player;
 };
 
 class RealPlayerWindowTest : public GstPlayerHolder, public WindowWith<melofon::playback::GstPlayer> {
 protected:
-    RealPlayerWindowTest() : WindowWith<melofon::playback::GstPlayer>(player) {}
+    explicit RealPlayerWindowTest(const char* sink = "fakesink sync=false")
+        : GstPlayerHolder(sink), WindowWith<melofon::playback::GstPlayer>(player) {}
 };
 
-struct RealTimePlayerHolder {
-    melofon::playback::GstPlayer player{QStringLiteral("fakesink sync=true")};
-};
-
-class RealTimeWindowTest : public RealTimePlayerHolder, public WindowWith<melofon::playback::GstPlayer> {
+class RealTimeWindowTest : public RealPlayerWindowTest {
 protected:
-    RealTimeWindowTest() : WindowWith<melofon::playback::GstPlayer>(player) {}
+    RealTimeWindowTest() : RealPlayerWindowTest("fakesink sync=true") {}
 };
 
 } // namespace
@@ -378,9 +375,8 @@ TEST_F(RealTimeWindowTest, ShuffledRoundsPlayEachCheckedEntryOnce) {
     // joint: what it took must still be the round's next entry.
     QStringList paths;
     for (int i = 0; i < 4; ++i) {
-        paths << dir.path() + QStringLiteral("/r%1.wav").arg(i + 1);
-        QFile f(paths.last());
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(melofon::test::wav(melofon::test::pcm(0.15, i + 1))) > 0);
+        dir.write(QStringLiteral("r%1.wav").arg(i + 1), melofon::test::wav(melofon::test::pcm(0.15, i + 1)));
+        paths << dir.file(QStringLiteral("r%1.wav").arg(i + 1));
     }
     showPlaylist(paths);
     window.chkAleatorio->setChecked(true);
