@@ -101,6 +101,10 @@ void GstPlayer::Session::handleError(GstMessage* message) {
     g_error_free(error);
     g_free(debug);
     GstObject* source = GST_MESSAGE_SRC(message);
+    // The decoder of a next file that failed, taken out of the pipeline, may still post:
+    // that is no failure of the file that plays.
+    if (!gst_object_has_as_ancestor(source, GST_OBJECT(pipeline.load())))
+        return;
     failure.fromSink = sink && (source == GST_OBJECT(sink) || gst_object_has_as_ancestor(source, GST_OBJECT(sink)));
     failure.fromSynthesizer = GST_IS_ELEMENT(source) && hasFactory(GST_ELEMENT(source), "fluiddec");
     // A file queued to follow fails while the one before still plays: that one plays on.
@@ -111,12 +115,12 @@ void GstPlayer::Session::handleError(GstMessage* message) {
             phase = Rewound;
         } else if (phase == Prerolling) {
             // Taken while the file opened was still prerolling, it can keep playbin from ever
-            // finishing: that file is opened again, to hand over nothing this time. What the
-            // old pipeline still posts is of an earlier epoch, and passed over.
+            // finishing: that file is opened again from nothing, to hand over nothing this
+            // time. What the old pipeline still posts is of an earlier epoch, and passed over.
             const bool play = wantPlay, pause = wantPause;
-            openFile(open, path, volume);
-            std::lock_guard lock(nextMutex);
-            handoverAllowed = false;
+            reset(GST_STATE_NULL);
+            phase = None;
+            openFile(open, path, volume, false);
             wantPlay = play;
             wantPause = pause;
         }

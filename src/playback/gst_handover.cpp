@@ -34,12 +34,12 @@ void GstPlayer::Session::clearHandover() {
             gst_object_unref(t.bin);
 }
 
-void GstPlayer::Session::beginFile(bool midi) {
+void GstPlayer::Session::beginFile(bool alone) {
     clearHandover();
     std::lock_guard lock(nextMutex);
-    // A synthesizer per file is large: a MIDI file hands over to nothing and is handed
-    // nothing, so that two never live at once.
-    handoverAllowed = !midi;
+    // A synthesizer per file is large: a MIDI file plays alone, handing over to nothing and
+    // handed nothing, so that two never live at once.
+    handoverAllowed = !alone;
 }
 
 // What follows the file of `cue` in the plan: the file after it there, or the plan's first

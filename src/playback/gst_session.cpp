@@ -288,7 +288,7 @@ void GstPlayer::Session::applyVolume() {
     }
 }
 
-void GstPlayer::Session::openFile(quint64 number, const QString& file, int level) {
+void GstPlayer::Session::openFile(quint64 number, const QString& file, int level, bool handOver) {
     if (phase != None)
         reset(idleState());
     {
@@ -318,7 +318,7 @@ void GstPlayer::Session::openFile(quint64 number, const QString& file, int level
     g_object_set(p, "uri", uri, nullptr);
     g_free(uri);
     applyVolume();
-    beginFile(midi);
+    beginFile(midi || !handOver);
     phase = Prerolling;
     // Prerolling makes a file that cannot be played fail before it is started; its error
     // arrives as a bus message like any other.

@@ -130,13 +130,13 @@ struct GstPlayer::Session {
     void teardown();
     void reset(GstState target);
     GstState idleState() const;
-    void beginFile(bool midi);
+    void beginFile(bool alone); // alone: hands over nothing
     void fail(const QString& message);
     void failWith(const Failure& failure, const QString& what);
     bool makePipeline();
     bool wanted(GstMessage* message) const;
     void applyVolume();
-    void openFile(quint64 number, const QString& file, int level);
+    void openFile(quint64 number, const QString& file, int level, bool handOver = true);
     void prerolled();
     double duration() const;
     bool silentFallback() const;
