@@ -22,9 +22,7 @@ void GstPlayer::Session::handle(GstMessage* message) {
         if (now == GST_STATE_PLAYING && phase == Playing && !startReported) {
             startReported = true;
             samplePosition();
-            Report r(Report::Started);
-            r.duration = duration();
-            report(r);
+            started();
         }
         break;
     }

@@ -30,13 +30,6 @@ QString refusalOf(const QString& path) {
     return {};
 }
 
-bool looksLikeMidi(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    return file.read(4) == QByteArrayLiteral("MThd");
-}
-
 QString describe(const Failure& failure, const QString& what, const QString& file,
                  const QString& missingDecoder) {
     const QString head = QStringLiteral("%1 %2: ").arg(what, quoted(file));

@@ -17,8 +17,6 @@ QString fromUtf8(const char* text);
 // a device would block the reader until someone writes to it. It looks at the file system,
 // so it is never called on the window's thread nor under a lock.
 QString refusalOf(const QString& path);
-// The file begins like a standard MIDI file.
-bool looksLikeMidi(const QString& path);
 
 // Why a pipeline stopped: what its error message said and where it came from.
 struct Failure {

@@ -8,15 +8,16 @@
 
 #include "playback/gst_session.h"
 
-#include "playback/mp3_duration.h"
+#include "playback/gst_wav_source.h"
 
 #include <QFile>
 
 namespace melofon::playback {
 
-void GstPlayer::Session::setPlan(const QueuedFiles& files) {
+void GstPlayer::Session::setPlan(const QueuedFiles& files, const QHash<QString, SoundFile>& found) {
     std::lock_guard lock(nextMutex);
     plan = files;
+    planned = found;
 }
 
 void GstPlayer::Session::clearHandover() {
@@ -54,6 +55,7 @@ std::optional<QueuedFile> GstPlayer::Session::follows(quint64 cue) const {
 // On a streaming thread, once the file being read has been read to its end.
 void GstPlayer::Session::handOver(GstElement* bin) {
     std::optional<QueuedFile> next;
+    bool wav = false;
     {
         std::lock_guard lock(nextMutex);
         if (!handoverAllowed || dropping)
@@ -62,6 +64,11 @@ void GstPlayer::Session::handOver(GstElement* bin) {
         if (!next)
             return;
         taken.push_back({*next});
+        wav = planned.value(next->path).kind == SoundFile::Wav;
+    }
+    if (wav) {
+        g_object_set(bin, "uri", sndfileUri(next->path).toUtf8().constData(), nullptr);
+        return;
     }
     gchar* uri = gst_filename_to_uri(QFile::encodeName(next->path).constData(), nullptr);
     if (!uri)
@@ -72,6 +79,8 @@ void GstPlayer::Session::handOver(GstElement* bin) {
 
 // playbin made the source of the file just taken: its decoder is the source's bin.
 void GstPlayer::Session::sourceSetUp(GstElement* source) {
+    if (hasFactory(source, "appsrc"))
+        feedFromSndfile(source);
     GstObject* bin = gst_object_get_parent(GST_OBJECT(source));
     {
         std::lock_guard lock(nextMutex);
@@ -186,20 +195,18 @@ void GstPlayer::Session::streamStart() {
     {
         std::lock_guard lock(nextMutex);
         file = std::exchange(streamStarted, std::nullopt);
+        if (file)
+            trueSeconds = planned.value(file->path).seconds;
     }
     if (!file)
         return;
+    measuring = startHeld = false; // measured before it was queued
     path = file->path;
     missingDecoder.clear();
     Report r(Report::HandedOver);
     r.path = file->path;
     r.cue = file->cue;
     r.duration = duration();
-    if (r.duration == 0) {
-        // estimateMp3Seconds reads the file: it was opened a moment ago, so it answers.
-        r.duration = estimateMp3Seconds(file->path);
-        r.estimated = r.duration > 0;
-    }
     report(r);
 }
 

@@ -22,7 +22,11 @@ constexpr int kProbesAtOnce = 4;
 
 void initGStreamer() {
     static std::once_flag once;
-    std::call_once(once, [] { gst_init(nullptr, nullptr); });
+    std::call_once(once, [] {
+        // The name the sound server shows for the program's connection.
+        g_set_application_name("Melofon");
+        gst_init(nullptr, nullptr);
+    });
 }
 
 } // namespace
@@ -97,6 +101,7 @@ std::shared_ptr<GstPlayer::Session> GstPlayer::session() {
     retire(session_);
     auto s = std::make_shared<Session>();
     s->id = ++sessions_;
+    s->self = s;
     s->makeSink = makeSink_;
     s->soundfont = soundfont_;
     s->target = notifier_.get();
@@ -130,7 +135,6 @@ void GstPlayer::setFileName(const QString& path) {
     notifyTags_ = notifyTags_ || !(tags_ == FileTags{});
     tags_ = {};
     duration_ = 0;
-    durationEstimated_ = false;
     lastError_.clear();
     workerOpen_ = ++opens_;
     playRequested_ = prerolled_ = false;
@@ -246,6 +250,7 @@ void GstPlayer::setNextFiles(const QueuedFiles& files) {
 // Hands the session the longest run of the files to follow that were found playable.
 void GstPlayer::publishNext() {
     QueuedFiles ready;
+    QHash<QString, SoundFile> found;
     const auto now = std::chrono::steady_clock::now();
     for (const QueuedFile& f : next_) {
         const auto it = probed_.constFind(f.path);
@@ -256,9 +261,10 @@ void GstPlayer::publishNext() {
         if (it->result != Probe::Playable)
             break;
         ready.push_back(f);
+        found.insert(f.path, it->found);
     }
     if (session_)
-        session_->setPlan(ready);
+        session_->setPlan(ready, found);
 }
 
 void GstPlayer::startProbe(const QString& path) {
@@ -266,21 +272,25 @@ void GstPlayer::startProbe(const QString& path) {
         return;
     if (probed_.size() > 1000)
         probed_.removeIf([](const auto& entry) { return entry.value().result != Probe::Pending; });
-    probed_.insert(path, {Probe::Pending, std::chrono::steady_clock::now()});
+    probed_.insert(path, {Probe::Pending, std::chrono::steady_clock::now(), {}});
     ++probesInFlight_;
     std::thread([link = probeLink_, path] {
-        // MIDI is opened the usual way: see beginFile.
-        const Probe result = refusalOf(path).isEmpty() && !looksLikeMidi(path) ? Probe::Playable : Probe::Refused;
+        // Its true length is found here, well before it plays. MIDI is opened the usual
+        // way: see beginFile.
+        const bool readable = refusalOf(path).isEmpty();
+        const SoundFile found = readable ? measure(path) : SoundFile{};
+        const Probe result = readable && found.kind != SoundFile::Midi ? Probe::Playable : Probe::Refused;
         std::lock_guard lock(link->mutex);
         if (link->target)
-            QMetaObject::invokeMethod(link->target, [p = link->player, path, result] { p->probed(path, result); },
-                                      Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                link->target, [p = link->player, path, result, found] { p->probed(path, result, found); },
+                Qt::QueuedConnection);
     }).detach();
 }
 
-void GstPlayer::probed(const QString& path, Probe result) {
+void GstPlayer::probed(const QString& path, Probe result, const SoundFile& found) {
     --probesInFlight_;
-    probed_.insert(path, {result, std::chrono::steady_clock::now()});
+    probed_.insert(path, {result, std::chrono::steady_clock::now(), found});
     publishNext();
 }
 
@@ -316,17 +326,16 @@ void GstPlayer::deliver(const Report& r) {
     if (!session_ || r.session != session_->id || r.open != workerOpen_)
         return; // about a file or a pipeline since replaced
     QPointer<PlayerNotifier> notifier = notifier_.get();
-    const auto setDuration = [&](double seconds, bool estimated) {
+    const auto setDuration = [&](double seconds) {
         if (seconds <= 0 && duration_ > 0)
             return; // not known yet: keep what there is
-        notifyDuration_ = notifyDuration_ || seconds != duration_ || estimated != durationEstimated_;
+        notifyDuration_ = notifyDuration_ || seconds != duration_;
         duration_ = seconds;
-        durationEstimated_ = estimated;
     };
     switch (r.kind) {
     case Report::Prerolled:
         prerolled_ = true;
-        setDuration(r.duration, r.estimated);
+        setDuration(r.duration);
         if (!playRequested_)
             openWait_->stop();
         if (state_ == Opening && !playRequested_)
@@ -339,7 +348,7 @@ void GstPlayer::deliver(const Report& r) {
         if (state_ == Opening)
             setState(Playing);
         if (r.duration > 0)
-            setDuration(r.duration, false);
+            setDuration(r.duration);
         emit notifier->started(opens_, fileName_, 0);
         break;
     case Report::HandedOver:
@@ -351,7 +360,7 @@ void GstPlayer::deliver(const Report& r) {
         ++opens_;
         notifyTags_ = notifyTags_ || !(tags_ == FileTags{});
         tags_ = {};
-        setDuration(r.duration, r.estimated);
+        setDuration(r.duration);
         emit notifier->started(opens_, r.path, r.cue);
         break;
     case Report::Joint:
@@ -380,7 +389,7 @@ void GstPlayer::deliver(const Report& r) {
         emit notifier->nextFailed(r.cue, r.message);
         break;
     case Report::DurationChanged:
-        setDuration(r.duration, false);
+        setDuration(r.duration);
         break;
     case Report::NoOutput:
         if (!std::exchange(toldNoOutput_, true))

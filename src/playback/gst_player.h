@@ -1,6 +1,7 @@
 #pragma once
 
 #include "playback/media_player.h"
+#include "playback/sound_file.h"
 
 #include <QHash>
 #include <QString>
@@ -70,8 +71,6 @@ public:
 
     // Why the last file stopped before its end; empty when it did not.
     QString lastError() const { return lastError_; }
-    // Duration() is still reckoned from the file's size, the decoder having given none yet.
-    bool durationEstimated() const { return durationEstimated_; }
     // The linear gain the current pipeline applies, for tests of the volume scale; -1
     // before any file was opened.
     double appliedGain() const;
@@ -87,6 +86,7 @@ private:
     struct Probed {
         Probe result = Probe::Pending;
         std::chrono::steady_clock::time_point at;
+        SoundFile found;
     };
 
     void init(const QString& soundfont);
@@ -98,7 +98,7 @@ private:
     void giveUpHandover();
     void publishNext();
     void startProbe(const QString& path);
-    void probed(const QString& path, Probe result);
+    void probed(const QString& path, Probe result, const SoundFile& found);
     void notifyLater();
     void flushNotifications();
 
@@ -116,7 +116,6 @@ private:
     bool notifyTags_ = false;
     int state_ = Closed;
     double duration_ = 0;
-    bool durationEstimated_ = false;
     int volume_ = kMaxVolume;
     QString lastError_;
     quint64 opens_ = 0;

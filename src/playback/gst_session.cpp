@@ -3,13 +3,14 @@
 
 #include "playback/gst_session.h"
 
-#include "playback/mp3_duration.h"
+#include "playback/gst_wav_source.h"
 
 #include <QFile>
 
 #include <malloc.h>
 
 #include <chrono>
+#include <thread>
 
 namespace melofon::playback {
 
@@ -129,6 +130,9 @@ void GstPlayer::Session::execute(Job& job) {
         volume = job.volume;
         applyVolume();
         break;
+    case Job::Measured:
+        measured(job.open, job.seconds);
+        break;
     case Job::Message:
         if (job.epoch == epoch.load())
             handle(job.message);
@@ -216,13 +220,10 @@ bool GstPlayer::Session::makePipeline() {
             this, nullptr);
         gst_object_unref(pad);
     }
-    if (!soundfont.isEmpty()) {
-        auto setSoundfont = +[](GstElement*, GstElement* element, gpointer path) {
-            if (hasFactory(element, "fluiddec"))
-                g_object_set(element, "soundfont", static_cast<const char*>(path), nullptr);
-        };
-        g_signal_connect(p, "element-setup", G_CALLBACK(setSoundfont), soundfont.data());
-    }
+    g_signal_connect(p, "element-setup", G_CALLBACK(+[](GstElement*, GstElement* element, gpointer self) {
+                         static_cast<Session*>(self)->setUp(element);
+                     }),
+                     this);
     g_signal_connect(p, "about-to-finish",
                      G_CALLBACK(+[](GstElement* bin, gpointer self) { static_cast<Session*>(self)->handOver(bin); }),
                      this);
@@ -249,6 +250,21 @@ bool GstPlayer::Session::makePipeline() {
     gst_object_unref(bus);
     pipeline.store(p);
     return true;
+}
+
+// Each element playbin makes, the output's own included, as it is made.
+void GstPlayer::Session::setUp(GstElement* element) {
+    if (!soundfont.isEmpty() && hasFactory(element, "fluiddec"))
+        g_object_set(element, "soundfont", soundfont.constData(), nullptr);
+    // The sound server is told the stream is music, and whose: a call then pauses it, and
+    // the desktop's volume for music applies.
+    if (g_object_class_find_property(G_OBJECT_GET_CLASS(element), "stream-properties")) {
+        GstStructure* properties = gst_structure_new("props", "media.role", G_TYPE_STRING, "music", "application.name",
+                                                     G_TYPE_STRING, "Melofon", "application.icon_name", G_TYPE_STRING,
+                                                     "melofon", nullptr);
+        g_object_set(element, "stream-properties", properties, nullptr);
+        gst_structure_free(properties);
+    }
 }
 
 bool GstPlayer::Session::wanted(GstMessage* message) const {
@@ -299,30 +315,75 @@ void GstPlayer::Session::openFile(quint64 number, const QString& file, int level
     path = file;
     volume = level;
     phase = None;
-    wantPlay = wantPause = startReported = engineHeld = false;
+    wantPlay = wantPause = startReported = engineHeld = startHeld = measuring = false;
+    trueSeconds = 0;
     // The file system is looked at here, on the worker, never on the player's thread: a
     // file on a share that does not answer holds this worker alone.
     const QString refusal = refusalOf(file);
     if (!refusal.isEmpty())
         return fail(QStringLiteral("No se puede abrir %1: %2").arg(quoted(file), refusal));
-    const bool midi = looksLikeMidi(file);
+    const SoundFile found = examine(file);
     if (!makePipeline())
         return fail(QStringLiteral("No se puede abrir %1: no se pudo preparar la salida de sonido.").arg(quoted(file)));
-    GError* error = nullptr;
-    gchar* uri = gst_filename_to_uri(QFile::encodeName(file).constData(), &error);
-    const QString why = error ? fromUtf8(error->message) : QString();
-    g_clear_error(&error);
-    if (!uri)
-        return fail(QStringLiteral("No se puede abrir %1: %2").arg(quoted(file), why));
+    QByteArray uri;
+    if (found.kind == SoundFile::Wav) {
+        uri = sndfileUri(file).toUtf8();
+        trueSeconds = found.seconds;
+    } else {
+        GError* error = nullptr;
+        gchar* fileUri = gst_filename_to_uri(QFile::encodeName(file).constData(), &error);
+        const QString why = error ? fromUtf8(error->message) : QString();
+        g_clear_error(&error);
+        if (!fileUri)
+            return fail(QStringLiteral("No se puede abrir %1: %2").arg(quoted(file), why));
+        uri = fileUri;
+        g_free(fileUri);
+    }
+    if (found.kind == SoundFile::Mp3)
+        startMeasuring(file);
     GstElement* p = pipeline.load();
-    g_object_set(p, "uri", uri, nullptr);
-    g_free(uri);
+    g_object_set(p, "uri", uri.constData(), nullptr);
     applyVolume();
-    beginFile(midi || !handOver);
+    beginFile(found.kind == SoundFile::Midi || !handOver);
     phase = Prerolling;
     // Prerolling makes a file that cannot be played fail before it is started; its error
     // arrives as a bus message like any other.
     gst_element_set_state(p, GST_STATE_PAUSED);
+}
+
+// Counting an MP3's frames may read the whole file: it runs beside the preroll, so that
+// the first sound does not wait for it.
+void GstPlayer::Session::startMeasuring(const QString& file) {
+    measuring = true;
+    std::thread([weak = self, number = open, file] {
+        const double seconds = playback::measure(file).seconds;
+        if (auto s = weak.lock()) {
+            Job job(Job::Measured);
+            job.open = number;
+            job.seconds = seconds;
+            s->push(std::move(job));
+        }
+    }).detach();
+}
+
+void GstPlayer::Session::measured(quint64 number, double seconds) {
+    if (number != open || !measuring)
+        return;
+    measuring = false;
+    trueSeconds = seconds;
+    if (std::exchange(startHeld, false))
+        started();
+}
+
+// The file opened began to sound: said once its length is known.
+void GstPlayer::Session::started() {
+    if (measuring) {
+        startHeld = true;
+        return;
+    }
+    Report r(Report::Started);
+    r.duration = duration();
+    report(r);
 }
 
 void GstPlayer::Session::prerolled() {
@@ -342,11 +403,7 @@ void GstPlayer::Session::prerolled() {
                         .arg(quoted(path)));
     }
     Report r(Report::Prerolled);
-    r.duration = duration();
-    if (r.duration == 0) {
-        r.duration = estimateMp3Seconds(path);
-        r.estimated = r.duration > 0;
-    }
+    r.duration = measuring ? 0 : duration();
     report(r);
     {
         std::lock_guard lock(mutex);
@@ -362,6 +419,8 @@ void GstPlayer::Session::prerolled() {
 }
 
 double GstPlayer::Session::duration() const {
+    if (trueSeconds > 0)
+        return trueSeconds;
     gint64 nanoseconds = 0;
     if (!gst_element_query_duration(pipeline.load(), GST_FORMAT_TIME, &nanoseconds) || nanoseconds <= 0)
         return 0;
@@ -455,8 +514,8 @@ void GstPlayer::Session::samplePosition() {
 }
 
 void GstPlayer::Session::finishFile() {
-    // At its end the parser knows the length exactly.
-    if (const double d = duration(); d > 0) {
+    // At its end the parser knows the length exactly, where we did not know it better.
+    if (const double d = duration(); d > 0 && trueSeconds == 0) {
         Report r(Report::DurationChanged);
         r.duration = d;
         report(r);

@@ -4,12 +4,16 @@
 
 #include "playback/gst_failure.h"
 #include "playback/gst_player.h"
+#include "playback/sound_file.h"
 
 #include <gst/gst.h>
+
+#include <QHash>
 
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <optional>
 
@@ -34,7 +38,6 @@ struct GstPlayer::Report {
     quint64 session = 0;
     quint64 open = 0;
     double duration = 0;
-    bool estimated = false;
     bool ended = false;
     int state = 0;
     QString path;
@@ -48,7 +51,7 @@ struct GstPlayer::Report {
 // session alive until it has let its pipeline go, however long that takes.
 struct GstPlayer::Session {
     struct Job {
-        enum Kind { Open, Play, Pause, Stop, Close, Volume, Message, Quit };
+        enum Kind { Open, Play, Pause, Stop, Close, Volume, Message, Measured, Quit };
         Job(Kind k = Quit) : kind(k) {}
         Kind kind;
         quint64 open = 0;
@@ -57,9 +60,11 @@ struct GstPlayer::Session {
         bool play = false; // an Open to be played once open
         GstMessage* message = nullptr;
         unsigned epoch = 0;
+        double seconds = 0; // Measured: the true length of the file of `open`
     };
 
     quint64 id = 0;
+    std::weak_ptr<Session> self;
     SinkFactory makeSink;
     QByteArray soundfont;
 
@@ -94,6 +99,7 @@ struct GstPlayer::Session {
     };
     mutable std::mutex nextMutex;
     QueuedFiles plan;
+    QHash<QString, SoundFile> planned; // what the files of the plan were found to hold
     std::deque<Taken> taken;  // given to playbin, in order, not sounding yet
     quint64 playingCue = 0;   // of the file whose stream reaches the output; 0 the one opened
     QByteArray playingStream; // its stream id
@@ -113,6 +119,12 @@ struct GstPlayer::Session {
     bool buffering = false;
     bool engineHeld = false; // paused by the sound server, not by the user
     int volume = 0;
+    // The file's true length, where we know it better than GStreamer does (WAV, MP3); 0
+    // leaves it to GStreamer. An MP3's is measured on a thread of its own meanwhile, and
+    // its start is told once the length is known: the labels are set once, and right.
+    double trueSeconds = 0;
+    bool measuring = false;
+    bool startHeld = false;
     QString missingDecoder; // caps of a stream no decoder could take, for the message
     GstElement* sink = nullptr;
     gint64 positionWhenDropping = -1;
@@ -134,10 +146,14 @@ struct GstPlayer::Session {
     void fail(const QString& message);
     void failWith(const Failure& failure, const QString& what);
     bool makePipeline();
+    void setUp(GstElement* element);
     bool wanted(GstMessage* message) const;
     void applyVolume();
     void openFile(quint64 number, const QString& file, int level, bool handOver = true);
     void prerolled();
+    void startMeasuring(const QString& file);
+    void measured(quint64 number, double seconds);
+    void started();
     double duration() const;
     bool silentFallback() const;
     void play();
@@ -154,7 +170,7 @@ struct GstPlayer::Session {
     void tellState(int state);
 
     // The hand-over (gst_handover.cpp).
-    void setPlan(const QueuedFiles& files);
+    void setPlan(const QueuedFiles& files, const QHash<QString, SoundFile>& found = {});
     void clearHandover();
     std::optional<QueuedFile> follows(quint64 cue) const;
     void handOver(GstElement* bin);

@@ -4,9 +4,12 @@
 
 namespace melofon::playback {
 
-// Seconds of MP3 audio in the file, reckoned from its size and the frames in its first
-// 64 KiB; 0 when it does not hold MP3 frames. GStreamer's parser gives no duration for an
-// MP3 without a VBR header until it has read a good part of it, in real time.
-double estimateMp3Seconds(const QString& path);
+// Seconds of sound in an MPEG audio Layer III file, as a decoder plays it: the samples of
+// its frames, less the encoder's delay and padding where a LAME tag gives them (the decoder
+// trims those). A Xing, Info or VBRI header gives the count of frames; without one every
+// frame is counted, which reads the whole file: call it off the window's thread. Tags at
+// either end (ID3v2 of any size, ID3v1, APE) are passed over. 0 when the file holds no
+// Layer III frames, or frames of free bit rate, which only a decoder can measure.
+double mp3Seconds(const QString& path);
 
 } // namespace melofon::playback

@@ -48,18 +48,6 @@ public:
     QString midi1s() {
         return make(QStringLiteral("notas.mid"), [&](const QString& f) { dir_.write(f, melofon::test::midi()); });
     }
-    // Two seconds of a tone at 128 kbit/s.
-    QString cbrMp3() {
-        return make(QStringLiteral("cbr.mp3"), [&](const QString& f) {
-            launch(f, tone(20) + QStringLiteral("lamemp3enc target=bitrate bitrate=128 cbr=true"));
-        });
-    }
-    // Four seconds, variable bit rate, written straight out: no Xing header.
-    QString vbrMp3() {
-        return make(QStringLiteral("vbr.mp3"), [&](const QString& f) {
-            launch(f, tone(40) + QStringLiteral("lamemp3enc target=quality quality=2"));
-        });
-    }
     // A picture, under a sound file's name.
     QString image() {
         return make(QStringLiteral("imagen.mp3"), [&](const QString& f) {
@@ -143,66 +131,222 @@ void playToTheEnd(GstPlayer& player, const QString& path) {
     ASSERT_TRUE(waitUntil([&] { return player.PlayState() == MediaPlayer::Stopped; })) << "no end";
 }
 
-struct Format {
-    const char* name;
-    QString (Files::*file)();
-    double seconds;
+// What reached the output: samples (one channel, mixed down) and where the stream's
+// timestamps end.
+struct Counted {
+    std::atomic<qint64> frames{0};
+    std::atomic<gint64> endNs{0};
+    GstElement* sink() {
+        GstElement* bin =
+            gst_parse_bin_from_description("audioconvert ! audio/x-raw,format=S16LE,channels=1 ! fakesink name=out", TRUE, nullptr);
+        GstElement* out = gst_bin_get_by_name(GST_BIN(bin), "out");
+        GstPad* pad = gst_element_get_static_pad(out, "sink");
+        gst_pad_add_probe(
+            pad, GST_PAD_PROBE_TYPE_BUFFER,
+            [](GstPad*, GstPadProbeInfo* info, gpointer self) {
+                auto* c = static_cast<Counted*>(self);
+                GstBuffer* b = GST_PAD_PROBE_INFO_BUFFER(info);
+                c->frames += qint64(gst_buffer_get_size(b) / 2);
+                if (GST_BUFFER_PTS_IS_VALID(b) && GST_BUFFER_DURATION_IS_VALID(b))
+                    c->endNs = std::max<gint64>(c->endNs, gint64(GST_BUFFER_PTS(b) + GST_BUFFER_DURATION(b)));
+                return GST_PAD_PROBE_OK;
+            },
+            this, nullptr);
+        gst_object_unref(pad);
+        gst_object_unref(out);
+        return bin;
+    }
 };
-void PrintTo(const Format& f, std::ostream* out) { *out << f.name; }
 
-class EachFormat : public ::testing::TestWithParam<Format> {};
+// One file of each kind an old music folder holds, made by the tools that write them: sox
+// the WAV files, lame the MP3 files, and our own writer what neither writes.
+class Corpus {
+public:
+    static Corpus& get() {
+        static Corpus corpus;
+        return corpus;
+    }
+    // Half a second of a tone, as sox writes it with `format` (its output options).
+    QString wav(const QString& name, const QString& format) {
+        return make(name, [&](const QString& f) { sox(f, format); });
+    }
+    // The tone at `rate` and `channels`, encoded by lame with `options`.
+    QString mp3(const QString& name, int rate, int channels, const QString& options) {
+        return make(name, [&](const QString& f) {
+            const QString source = QStringLiteral("%1.wav").arg(name);
+            sox(source, QStringLiteral("-r %1 -c %2 -b 16").arg(rate).arg(channels));
+            melofon::test::runProgram(QStringLiteral("lame"), QStringList{QStringLiteral("--quiet")} +
+                                                                  QProcess::splitCommand(options) +
+                                                                  QStringList{dir_.file(source), dir_.file(f)});
+        });
+    }
+    QString own(const QString& name, const std::function<QByteArray()>& bytes) {
+        return make(name, [&](const QString& f) { dir_.write(f, bytes()); });
+    }
+    QByteArray read(const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+private:
+    QString make(const QString& name, const std::function<void(const QString&)>& write) {
+        if (!QFile::exists(dir_.file(name)))
+            write(name);
+        return dir_.file(name);
+    }
+    void sox(const QString& name, const QString& format) {
+        melofon::test::runProgram(QStringLiteral("sox"), QStringList{QStringLiteral("-n")} + QProcess::splitCommand(format) +
+                                                             QStringList{dir_.file(name), QStringLiteral("synth"),
+                                                                         QStringLiteral("0.5"), QStringLiteral("sine"),
+                                                                         QStringLiteral("440")});
+    }
+    TempDir dir_;
+};
+
+QByteArray le32(quint32 v) { QByteArray b(4, '\0'); qToLittleEndian(v, b.data()); return b; }
+QByteArray le16(quint16 v) { QByteArray b(2, '\0'); qToLittleEndian(v, b.data()); return b; }
+
+// An MP3 stream inside a WAV file (format tag 0x55), as Windows' recorder saved it.
+QByteArray mp3InWav(const QByteArray& mp3, int rate, int channels, quint32 frames) {
+    const QByteArray fmt = le16(0x55) + le16(quint16(channels)) + le32(quint32(rate)) + le32(16000) + le16(1) +
+                           le16(0) + le16(12) + le16(1) + le32(2) + le16(417) + le16(1) + le16(1393);
+    QByteArray body = QByteArray("WAVEfmt ") + le32(quint32(fmt.size())) + fmt + "fact" + le32(4) + le32(frames) +
+                      "data" + le32(quint32(mp3.size())) + mp3;
+    if (mp3.size() % 2)
+        body += '\0';
+    return "RIFF" + le32(quint32(body.size())) + body;
+}
+
+// A 3 MB picture in an ID3v2 tag before the frames, an APE tag and an ID3v1 tag after.
+QByteArray tagged(const QByteArray& mp3) {
+    const QByteArray picture = QByteArray("\0image/jpeg\0\3\0", 14) + QByteArray(3 << 20, '\x5a');
+    const quint32 frame = quint32(picture.size()), tag = frame + 10;
+    QByteArray id3 = QByteArray("ID3\3\0\0", 6);
+    for (int shift : {21, 14, 7, 0})
+        id3 += char((tag >> shift) & 0x7F);
+    id3 += QByteArray("APIC") + char(frame >> 24) + char(frame >> 16) + char(frame >> 8) + char(frame) + QByteArray(2, '\0');
+    const QByteArray item = le32(5) + le32(0) + "Title" + '\0' + "Nana";
+    const auto apeFooter = [&](quint32 flags) {
+        return QByteArray("APETAGEX") + le32(2000) + le32(quint32(item.size() + 32)) + le32(1) + le32(flags) +
+               QByteArray(8, '\0');
+    };
+    QByteArray id3v1 = QByteArray("TAG") + QByteArray(125, ' ');
+    return id3 + picture + mp3 + apeFooter(0xA0000000u) + item + apeFooter(0x80000000u) + id3v1;
+}
+
+// MIDI of format 1: the tempo in a track of its own, the notes in a second.
+QByteArray midiFormat1() {
+    const auto chunk = [](const QByteArray& track) {
+        QByteArray length(4, '\0');
+        qToBigEndian<quint32>(quint32(track.size()), length.data());
+        return "MTrk" + length + track;
+    };
+    return QByteArray::fromHex("4d546864000000060001000201e0") + chunk(QByteArray::fromHex("00ff510307a12000ff2f00")) +
+           chunk(melofon::test::midi().mid(22));
+}
+
+// A standard MIDI file in a RIFF wrapper (RMID), as Windows saved it.
+QByteArray rmid() {
+    const QByteArray smf = melofon::test::midi();
+    return "RIFF" + le32(quint32(smf.size() + 12)) + "RMIDdata" + le32(quint32(smf.size())) + smf;
+}
+
+struct Kind {
+    const char* name;
+    std::function<QString()> file;
+    double seconds; // of the samples it truly holds
+    int rate;
+    int slack; // the samples of one coded frame: a decoder's unit
+};
+void PrintTo(const Kind& k, std::ostream* out) { *out << k.name; }
+
+class EachKind : public ::testing::TestWithParam<Kind> {};
 
 } // namespace
 
-TEST_P(EachFormat, DurationIsKnownAtTheStartAndTheEndStopsByItself) {
-    const Format f = GetParam();
-    const QString path = (Files::get().*f.file)();
-    GstPlayer player(kFastSink);
+// Each plays whole, at its own speed, and its true length is known when it starts and
+// stays as it was; played again, from the start, it is the same.
+TEST_P(EachKind, PlaysWholeWithItsTrueLength) {
+    const Kind k = GetParam();
+    const QString path = k.file();
+    Counted counted;
+    GstPlayer player([&] { return counted.sink(); });
     int signalled = 0, stateAtSignal = -1;
     QObject::connect(player.notifier(), &PlayerNotifier::stateChanged, [&] {
         ++signalled;
         stateAtSignal = player.PlayState();
     });
-    for (int round = 0; round < 2; ++round) { // the second from the start again
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round == 0 ? "played" : "played again");
+        counted.frames = 0;
+        counted.endNs = 0;
+        signalled = 0;
         ASSERT_EQ(play(player, path), QString());
         EXPECT_EQ(player.FileName(), path);
-        EXPECT_NEAR(player.Duration(), f.seconds, 0.1);
-        signalled = 0;
-        ASSERT_TRUE(waitUntil([&] { return player.PlayState() == MediaPlayer::Stopped; }))
-            << "round " << round << ": no word of the end";
-        EXPECT_EQ(player.CurrentPosition(), 0);
-        EXPECT_NEAR(player.Duration(), f.seconds, 0.1);
+        const double atStart = player.Duration();
+        ASSERT_TRUE(waitUntil([&] { return player.PlayState() == MediaPlayer::Stopped; })) << "no word of the end";
         EXPECT_TRUE(player.lastError().isEmpty()) << player.lastError().toStdString();
+        const qint64 frames = counted.frames;
+        EXPECT_NEAR(double(frames), k.seconds * k.rate, k.slack) << "samples out";
+        EXPECT_NEAR(atStart, double(frames) / k.rate, 0.05) << "the length known at the start";
+        EXPECT_EQ(player.Duration(), atStart) << "the length changed after the start";
+        EXPECT_NEAR(double(counted.endNs) / 1e9, double(frames) / k.rate, 0.05) << "the samples' times";
+        EXPECT_EQ(player.CurrentPosition(), 0);
         runEvents(0);
         EXPECT_GE(signalled, 1);
         EXPECT_EQ(stateAtSignal, MediaPlayer::Stopped);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Player, EachFormat,
-    ::testing::Values(Format{"Wav", &Files::wav1s, 1.0}, Format{"CbrMp3", &Files::cbrMp3, 2.0},
-                      Format{"VbrMp3", &Files::vbrMp3, 4.0}, Format{"Midi", &Files::midi1s, 1.0}),
-    [](const auto& info) { return std::string(info.param.name); });
+namespace {
 
-TEST(PlayerTest, VbrMp3WithoutHeaderGetsAnEstimateThenTheDecodersFigure) {
-    const QString path = Files::get().vbrMp3();
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray bytes = file.readAll();
-    ASSERT_FALSE(bytes.contains("Xing") || bytes.contains("Info") || bytes.contains("VBRI"))
-        << "the encoder wrote a VBR header; the case is not the one meant";
-
-    GstPlayer player(kFastSink);
-    int durationSignals = 0;
-    QObject::connect(player.notifier(), &PlayerNotifier::durationChanged, [&] { ++durationSignals; });
-    ASSERT_EQ(play(player, path), QString());
-    EXPECT_NEAR(player.Duration(), 4.0, 0.2);
-    ASSERT_TRUE(waitUntil([&] { return player.PlayState() == MediaPlayer::Stopped; }));
-    EXPECT_FALSE(player.durationEstimated());
-    EXPECT_NEAR(player.Duration(), 4.0, 0.1);
-    EXPECT_GE(durationSignals, 1);
+Corpus& corpus() { return Corpus::get(); }
+QString wav(const char* name, const char* format) { return corpus().wav(QString::fromLatin1(name), QString::fromLatin1(format)); }
+QString mp3(const char* name, int rate, int channels, const char* options) {
+    return corpus().mp3(QString::fromLatin1(name), rate, channels, QString::fromLatin1(options));
 }
+// What lame puts before and after the samples when it writes no header to say so.
+constexpr double kLameUntrimmed = 1105;
+
+} // namespace
+
+INSTANTIATE_TEST_SUITE_P(
+    OldMusicFolder, EachKind,
+    ::testing::Values(
+        // 8-bit mono with an odd count of samples: the data chunk ends on a pad byte.
+        Kind{"Pcm8OddCount", [] { return wav("u8.wav", "-r 22050 -c 1 -b 8 -e unsigned-integer"); }, 0.5, 22050, 1},
+        Kind{"Pcm16Stereo", [] { return wav("s16.wav", "-r 44100 -c 2 -b 16"); }, 0.5, 44100, 1},
+        Kind{"Pcm24", [] { return wav("s24.wav", "-r 48000 -c 2 -b 24"); }, 0.5, 48000, 1},
+        Kind{"Pcm32At96k", [] { return wav("s32.wav", "-r 96000 -c 2 -b 32"); }, 0.5, 96000, 1},
+        Kind{"Float32", [] { return wav("f32.wav", "-r 44100 -c 1 -b 32 -e floating-point"); }, 0.5, 44100, 1},
+        Kind{"Float64", [] { return wav("f64.wav", "-r 44100 -c 1 -b 64 -e floating-point"); }, 0.5, 44100, 1},
+        Kind{"ImaAdpcm", [] { return wav("ima.wav", "-r 22050 -c 1 -e ima-adpcm"); }, 0.5, 22050, 1024},
+        Kind{"MsAdpcm", [] { return wav("ms.wav", "-r 22050 -c 1 -e ms-adpcm"); }, 0.5, 22050, 1024},
+        Kind{"ALaw", [] { return wav("alaw.wav", "-r 8000 -c 1 -e a-law"); }, 0.5, 8000, 1},
+        Kind{"MuLaw", [] { return wav("ulaw.wav", "-r 11025 -c 1 -e u-law"); }, 0.5, 11025, 1},
+        Kind{"Gsm610", [] { return wav("gsm.wav", "-r 8000 -c 1 -e gsm-full-rate"); }, 0.5, 8000, 320},
+        // sox writes WAVE_FORMAT_EXTENSIBLE for more than two channels.
+        Kind{"Extensible8ChannelsAt192k", [] { return wav("ext8.wav", "-r 192000 -c 8 -b 16"); }, 0.5, 192000, 1},
+        Kind{"Extensible3Channels", [] { return wav("ext3.wav", "-r 8000 -c 3 -b 24"); }, 0.5, 8000, 1},
+        Kind{"Mp3InWav", [] { return corpus().own(QStringLiteral("mp3.wav"), [] {
+                 return mp3InWav(corpus().read(mp3("cbr-info.mp3", 44100, 2, "-b 128")), 44100, 2, 22050); }); },
+             0.5, 44100, 1152},
+        Kind{"Mpeg1CbrInfoHeader", [] { return mp3("cbr-info.mp3", 44100, 2, "-b 128"); }, 0.5, 44100, 1152},
+        Kind{"Mpeg1VbrXingHeader", [] { return mp3("vbr-xing.mp3", 44100, 2, "-V 2"); }, 0.5, 44100, 1152},
+        Kind{"Mpeg1VbrNoHeader", [] { return mp3("vbr-bare.mp3", 44100, 2, "-V 2 -t"); },
+             0.5 + kLameUntrimmed / 44100, 44100, 1152},
+        Kind{"Mpeg2VbrNoHeader", [] { return mp3("mpeg2-bare.mp3", 22050, 1, "-V 5 -t --resample 22.05"); },
+             0.5 + kLameUntrimmed / 22050, 22050, 576},
+        Kind{"Mpeg25CbrInfoHeader", [] { return mp3("mpeg25-info.mp3", 8000, 1, "-b 32 --resample 8"); }, 0.5, 8000, 576},
+        Kind{"Mpeg25VbrNoHeader", [] { return mp3("mpeg25-bare.mp3", 11025, 1, "-V 6 -t --resample 11.025"); },
+             0.5 + kLameUntrimmed / 11025, 11025, 576},
+        Kind{"Mp3WithLargeCoverAndTagsAtTheEnd", [] { return corpus().own(QStringLiteral("tagged.mp3"), [] {
+                 return tagged(corpus().read(mp3("vbr-xing.mp3", 44100, 2, "-V 2"))); }); }, 0.5, 44100, 1152},
+        Kind{"MidiFormat0", [] { return corpus().own(QStringLiteral("f0.mid"), [] { return melofon::test::midi(); }); },
+             1.0, 44100, 2048},
+        Kind{"MidiFormat1", [] { return corpus().own(QStringLiteral("f1.mid"), midiFormat1); }, 1.0, 44100, 2048},
+        Kind{"Rmid", [] { return corpus().own(QStringLiteral("rmid.mid"), rmid); }, 1.0, 44100, 2048}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PlayerTest, PauseHoldsThePositionStopRewinds) {
     // The sound server's own pauses (a call) are posted by the output, as here.
