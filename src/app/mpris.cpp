@@ -226,8 +226,9 @@ QString Mpris::playbackStatus() const {
     case playback::MediaPlayer::Paused:
         return QStringLiteral("Paused");
     case playback::MediaPlayer::Opening:
-        // Between two files, or on the way to one that may not open: no news yet.
-        return status_.isEmpty() ? QStringLiteral("Stopped") : status_;
+        // A file was asked for and is on its way: to the desktop, what was asked is
+        // playing (a Pause now pauses it).
+        return QStringLiteral("Playing");
     default:
         return QStringLiteral("Stopped");
     }
@@ -260,7 +261,7 @@ QVariantMap Mpris::metadata() const {
         {QStringLiteral("mpris:trackid"),
          QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/example/melofon/Track/%1").arg(player.Opens())))},
         {QStringLiteral("xesam:title"), tags.title.isEmpty() ? frmPrincipal::NombreMostrado(file) : tags.title},
-        {QStringLiteral("xesam:url"), QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()).toString()},
+        {QStringLiteral("xesam:url"), QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()).toString(QUrl::FullyEncoded)},
     };
     if (!tags.artist.isEmpty())
         m.insert(QStringLiteral("xesam:artist"), QStringList{tags.artist});

@@ -12,7 +12,7 @@ PlaybackController::PlaybackController(MediaPlayer& player, Controls c, QObject*
     : QObject(parent), player_(player) {
     walk_ = std::make_unique<PlaylistWalk>(WalkControls{
         c.lstContenido, c.lstListas, std::move(c.todas), std::move(c.aleatorio), std::move(c.continuado),
-        c.detenido, [this] { return player_.PlayState(); },
+        c.detenido, [this] { return state(); },
         [this](const QString& path) { return startWalkFile(path); },
         [this](const QueuedFiles& files) {
             walkPlan_ = files;
@@ -30,7 +30,7 @@ PlaybackController::PlaybackController(MediaPlayer& player, Controls c, QObject*
 
 PlaybackController::~PlaybackController() = default;
 
-int PlaybackController::state() const { return player_.PlayState(); }
+int PlaybackController::state() const { return heldPause_ ? int(MediaPlayer::Paused) : player_.PlayState(); }
 
 bool PlaybackController::walkPlaying() const { return walkPlaying_ && sounding(player_.PlayState()); }
 
@@ -39,16 +39,31 @@ QString PlaybackController::playingEntry() const { return walkPlaying() ? walk_-
 void PlaybackController::play() { walk_->play(); }
 
 void PlaybackController::pause() {
+    if (releaseHeldPause())
+        return;
+    const bool opening = player_.PlayState() == MediaPlayer::Opening;
     player_.Pause();
+    pausedOpening_ = opening && player_.PlayState() == MediaPlayer::Paused;
     emit stateChanged();
 }
 
 void PlaybackController::resume() {
-    if (player_.PlayState() == MediaPlayer::Paused)
+    if (state() == MediaPlayer::Paused)
         pause();
 }
 
+// Pause or Play again after a pause held over a file that failed: the walk goes on.
+bool PlaybackController::releaseHeldPause() {
+    if (!std::exchange(heldPause_, false))
+        return false;
+    walk_->playerChanged();
+    publish();
+    emit stateChanged();
+    return true;
+}
+
 void PlaybackController::stop() {
+    heldPause_ = pausedOpening_ = false;
     player_.Stop();
     stripOwns_ = false;
     forgetPublished();
@@ -74,6 +89,7 @@ void PlaybackController::previous() {
         return;
     // The walk is over and cannot be taken up again, but its last file plays: from its
     // start again.
+    heldPause_ = pausedOpening_ = false;
     player_.Stop();
     walkOpen_ = player_.Opens();
     player_.Play();
@@ -82,6 +98,7 @@ void PlaybackController::previous() {
 
 // The walk takes its next entry as if the playing file had ended.
 void PlaybackController::endPlayingFile() {
+    heldPause_ = pausedOpening_ = false;
     player_.Stop();
     stripOwns_ = false;
     forgetPublished();
@@ -93,6 +110,7 @@ void PlaybackController::endPlayingFile() {
 void PlaybackController::playFile(const QString& path) {
     if (path.isEmpty())
         return;
+    heldPause_ = pausedOpening_ = false;
     // Shown when it starts; a file the player refuses is explained then.
     player_.setFileName(path);
     forgetPublished();
@@ -118,6 +136,7 @@ void PlaybackController::userChanged() {
 quint64 PlaybackController::startWalkFile(const QString& path) {
     // The walk takes the player over from the single-file strip.
     stripOwns_ = false;
+    heldPause_ = pausedOpening_ = false;
     player_.setFileName(path);
     forgetPublished();
     walkOpen_ = player_.Opens();
@@ -141,6 +160,7 @@ void PlaybackController::publish() {
 void PlaybackController::forgetPublished() { published_.clear(); }
 
 void PlaybackController::playerStarted(quint64 open, const QString& path, quint64 cue) {
+    pausedOpening_ = false;
     const bool walks = (cue != 0 && walk_->queued(cue)) || (cue == 0 && open == walkOpen_);
     if (walks || open == stripOpen_) {
         walkPlaying_ = walks;
@@ -157,6 +177,8 @@ void PlaybackController::playerFailed(quint64 open, const QString& message) {
     // The walk passes over what it cannot play; a file chosen by hand is explained.
     if (open == stripOpen_)
         emit refused(message);
+    // A pause asked for while it opened is never undone by the walk.
+    heldPause_ = std::exchange(pausedOpening_, false) && open == walkOpen_;
     walk_->failed(open);
     publish();
     emit stateChanged();

@@ -84,6 +84,7 @@ private:
     void playerStarted(quint64 open, const QString& path, quint64 cue);
     void playerFailed(quint64 open, const QString& message);
     void playerChanged();
+    bool releaseHeldPause();
 
     MediaPlayer& player_;
     std::unique_ptr<PlaylistWalk> walk_;
@@ -93,6 +94,10 @@ private:
     quint64 stripOpen_ = 0; // and of the strip's
     bool walkPlaying_ = false;
     bool stripOwns_ = false;
+    // Pause was pressed while the walk's file opened; if that file then fails, the walk
+    // holds paused rather than starting its next entry.
+    bool pausedOpening_ = false;
+    bool heldPause_ = false;
     QString playingFile_;
 };
 

@@ -17,18 +17,21 @@ work=$(mktemp -d)
 trap 'kill "$pid" 2>/dev/null || true; rm -rf "$work"' EXIT
 # The tables beside a copy of the program are the ones it uses.
 cp "$melofon" "$work/melofon"
-mkdir "$work/musica"
+# A folder with blanks and accents: the URL the desktop is given is percent-encoded.
+music="$work/Música del año"
+music_url="file://$work/M%C3%BAsica%20del%20a%C3%B1o"
+mkdir "$music"
 tone() { # tone FILE.wav HERTZ: 20 s
   gst-launch-1.0 -q audiotestsrc freq="$2" num-buffers=860 ! audio/x-raw,rate=44100,channels=2 ! wavenc ! \
     filesink location="$1"
 }
-tone "$work/musica/uno.wav" 440
-tone "$work/musica/dos.wav" 550
-tone "$work/musica/suelta.wav" 660
-tone "$work/musica/otra.wav" 770
+tone "$music/uno.wav" 440
+tone "$music/dos.wav" 550
+tone "$music/suelta.wav" 660
+tone "$music/otra.wav" 770
 # A tagged MP3, as most are.
-lame --quiet --tt "Canción de prueba" --ta "Ana Pérez" --tl "Tonos" --tn 3 "$work/musica/suelta.wav" "$work/musica/tres.mp3"
-"$make_playlist" "$work" Tonos "$work/musica/uno.wav" "$work/musica/dos.wav" "$work/musica/tres.mp3"
+lame --quiet --tt "Canción de prueba" --ta "Ana Pérez" --tl "Tonos" --tn 3 "$music/suelta.wav" "$music/tres.mp3"
+"$make_playlist" "$work" Tonos "$music/uno.wav" "$music/dos.wav" "$music/tres.mp3"
 export QT_QPA_PLATFORM=offscreen
 "$work/melofon" >"$work/log" 2>&1 &
 pid=$!
@@ -70,7 +73,8 @@ expect Metadata NoTrack
 # folder) where the file has no tags.
 call org.mpris.MediaPlayer2.Playlists.ActivatePlaylist /org/example/melofon/Playlist/1
 expect_ctl Playing status
-expect_ctl "${work#/*/}/musica/uno.wav" metadata xesam:title
+expect_ctl "${work#/*/}/Música del año/uno.wav" metadata xesam:title
+expect_ctl "$music_url/uno.wav" metadata xesam:url
 expect CanGoNext true
 # Next and Previous move the walk.
 ctl next
@@ -104,7 +108,7 @@ ctl volume 0
 expect_ctl "0.000000" volume
 
 # A file given from outside plays in the single-file strip; another scheme is refused.
-ctl open "file://$work/musica/otra.wav"
+ctl open "$music_url/otra.wav"
 expect_ctl "*otra.wav" metadata xesam:url
 gdbus call "${dest[@]}" --method org.mpris.MediaPlayer2.Player.OpenUri "http://example.org/a.mp3" >/dev/null 2>&1 &&
   fail "OpenUri took an http URI"
@@ -119,7 +123,7 @@ grep -q "'xesam:artist': <\['Ana Pérez'\]>" "$work/signals" || fail "no Propert
 # A second copy on the same tables hands its file to the first one, raises its window and
 # ends at once, the tables untouched.
 before=$(md5sum "$work"/*.dbf)
-timeout 10 "$work/melofon" "$work/musica/suelta.wav" >"$work/second.log" 2>&1 ||
+timeout 10 "$work/melofon" "$music/suelta.wav" >"$work/second.log" 2>&1 ||
   fail "the second copy: $(cat "$work/second.log")"
 [[ $(md5sum "$work"/*.dbf) == "$before" ]] || fail "the second copy changed the tables"
 kill -0 "$pid" || fail "the first copy ended"

@@ -164,3 +164,31 @@ TEST(PlaybackController, PreviousGoesBackToTheEntryBeforeThePlayingOne) {
     round.sort();
     EXPECT_EQ(round, L("A B C D"));
 }
+
+// A pause asked for while the walk's file opens is the user's: when that file is given up
+// or cannot be opened, the walk waits paused, and Pause again goes on with the next entry.
+TEST(PlaybackController, APauseWhileAFileOpensHoldsWhenTheFileFails) {
+    for (const bool hung : {true, false}) {
+        SCOPED_TRACE(hung ? "given up" : "cannot be opened");
+        Races r(L("A B"));
+        (hung ? r.player.hung : r.player.broken).insert(QStringLiteral("A"));
+        r.controller.play();
+        ASSERT_EQ(r.player.state, MediaPlayer::Opening);
+        r.controller.pause();
+        const auto loop = [&] {
+            for (int i = 0; i < 20; ++i) {
+                QCoreApplication::processEvents();
+                r.controller.userChanged(); // a tick
+            }
+        };
+        loop();
+        r.player.giveUp();
+        loop();
+        EXPECT_TRUE(r.player.started.isEmpty()) << "the walk went on";
+        EXPECT_EQ(r.controller.state(), MediaPlayer::Paused);
+        r.controller.pause();
+        loop();
+        EXPECT_EQ(r.player.started, L("B"));
+        EXPECT_EQ(r.controller.state(), MediaPlayer::Playing);
+    }
+}

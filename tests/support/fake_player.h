@@ -48,7 +48,8 @@ public:
         state = Opening;
         const quint64 open = opens;
         QMetaObject::invokeMethod(&notifier_, [this, open] {
-            if (open != opens || state != Opening || hung.count(file))
+            // A file paused while it opens may still fail; it starts when played.
+            if (open != opens || hung.count(file) || (state != Opening && !(state == Paused && broken.count(file))))
                 return;
             if (broken.count(file)) {
                 state = Closed;
@@ -114,7 +115,7 @@ public:
     }
     // The give-up of a file that never answers, as the real player does after its wait.
     void giveUp() {
-        if (state != Opening)
+        if (state != Opening && !(state == Paused && duration == 0))
             return;
         state = Closed;
         emit notifier_.failed(opens, QStringLiteral("No se puede abrir «%1»: el archivo no responde.").arg(file));
