@@ -2,15 +2,17 @@
 //  - the silence between consecutive files of a walk (three 2-second WAV files, three
 //    2-second MP3 files with the encoder's gapless header), captured sample by sample in
 //    real time, beside gst-launch-1.0 playing the same files one after the other;
-//  - the CPU a walk uses while a 30-second MP3 plays, beside gst-launch-1.0 alone;
+//  - the CPU a walk uses while a 30-second MP3 or WAV plays, beside gst-launch-1.0 alone;
+//  - how soon an MP3 opened by hand sounds, and how soon its length is known, for an MP3
+//    without a VBR header of one minute and of 100 MB, cached or not;
 //  - the CPU of a walk over 100 files that are not there, with "Continuado" on;
 //  - how soon the window answers while a file whose stream hangs is being opened;
 //  - how soon it answers while a file on a share that does not answer is opened, and while
 //    it is the next entry (where FUSE can be mounted);
 //  - the peak memory of a process playing a one-entry playlist over and over ("Continuado"),
 //    MP3 and MIDI, each in a process of its own, to the machine's sound output.
-// Run with no arguments for all of it (about two minutes), or name the parts: gaps, cpu,
-// missing, answer, share, memory. The files are made in a temporary directory.
+// Run with no arguments for all of it (about three minutes), or name the parts: gaps, cpu,
+// duration, missing, answer, share, memory. The files are made in a temporary directory.
 
 #include "app/frm_principal.h"
 #include "playback/gst_player.h"
@@ -24,6 +26,7 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -32,12 +35,14 @@
 #include <QUrl>
 
 #include <gst/gst.h>
+#include <fcntl.h>
 #include <malloc.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
@@ -45,6 +50,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 extern char** environ;
@@ -287,24 +293,101 @@ void reportGaps(const QString& dir) {
 void reportPlayingCost(const QString& dir) {
     constexpr double kSeconds = 30;
     const QString mp3 = dir + QStringLiteral("/treinta.mp3");
+    const QString wav = dir + QStringLiteral("/treinta.wav");
+    const QString noise = QStringLiteral("-q audiotestsrc wave=pink-noise num-buffers=%1 samplesperbuffer=4410 ! "
+                                         "audio/x-raw,rate=44100,channels=2 ! ")
+                              .arg(int(kSeconds * 10));
     run(QStringLiteral("gst-launch-1.0"),
-        QProcess::splitCommand(QStringLiteral("-q audiotestsrc wave=pink-noise num-buffers=%1 samplesperbuffer=4410 ! "
-                                              "audio/x-raw,rate=44100,channels=2 ! "
-                                              "lamemp3enc target=bitrate bitrate=192 cbr=true ! filesink")
-                                   .arg(int(kSeconds * 10)))
+        QProcess::splitCommand(noise + QStringLiteral("lamemp3enc target=bitrate bitrate=192 cbr=true ! filesink"))
             << QStringLiteral("location=") + mp3);
+    run(QStringLiteral("gst-launch-1.0"),
+        QProcess::splitCommand(noise + QStringLiteral("wavenc ! filesink")) << QStringLiteral("location=") + wav);
     const QString sink = QStringLiteral("fakesink sync=true");
-    GstPlayer player(sink);
-    Walk walk(player, {mp3});
-    const Cost ours = inThisProcess([&] { walk.playOnce(); });
-    const Cost bare = inChild({"gst-launch-1.0", "-q", "playbin", "uri=" + uriOf(mp3), "audio-sink=fakesink sync=true"});
     const Cost startUp = inChild({"gst-launch-1.0", "-q", "fakesrc", "num-buffers=0", "!", "fakesink"});
-    std::printf("Playing %.0f s of MP3 (192 kbit/s) in real time into \"%s\":\n", kSeconds, qPrintable(sink));
-    std::printf("  %-44s %7.3f s CPU, %.2f s wall\n", "Melofon's playlist walk, whole process:", ours.cpu, ours.wall);
-    std::printf("  %-44s %7.3f s CPU, %.2f s wall\n", "gst-launch-1.0 playbin (own process):", bare.cpu, bare.wall);
-    std::printf("  %-44s %7.3f s CPU\n", "gst-launch-1.0 start-up alone:", startUp.cpu);
-    std::printf("  ratio walk / gst-launch: %.2f (%.2f without gst-launch's start-up; target at most 1.2)\n",
-                ours.cpu / bare.cpu, ours.cpu / std::max(bare.cpu - startUp.cpu, 1e-6));
+    std::printf("Playing %.0f s in real time into \"%s\" (gst-launch-1.0's start-up alone: %.3f s CPU):\n", kSeconds,
+                qPrintable(sink), startUp.cpu);
+    for (const auto& [name, file] : {std::pair{"MP3 (192 kbit/s)", mp3}, std::pair{"WAV (16-bit stereo)", wav}}) {
+        GstPlayer player(sink);
+        Walk walk(player, {file});
+        const Cost ours = inThisProcess([&] { walk.playOnce(); });
+        const Cost bare =
+            inChild({"gst-launch-1.0", "-q", "playbin", "uri=" + uriOf(file), "audio-sink=fakesink sync=true"});
+        std::printf("  %s:\n", name);
+        std::printf("    %-42s %7.3f s CPU, %.2f s wall\n", "Melofon's playlist walk, whole process:", ours.cpu,
+                    ours.wall);
+        std::printf("    %-42s %7.3f s CPU, %.2f s wall\n", "gst-launch-1.0 playbin (own process):", bare.cpu,
+                    bare.wall);
+        std::printf("    ratio walk / gst-launch: %.2f (%.2f without gst-launch's start-up; target at most 1.1)\n",
+                    ours.cpu / bare.cpu, ours.cpu / std::max(bare.cpu - startUp.cpu, 1e-6));
+    }
+}
+
+// When a file opened by hand first sounds, and when the player tells it started, with its
+// length known; for an MP3 without a VBR header the length is had by counting its frames.
+void reportDurationTime(const QString& dir) {
+    const QString source = dir + QStringLiteral("/ruido.wav");
+    const QString small = dir + QStringLiteral("/ruido.mp3");
+    const QString large = dir + QStringLiteral("/grande.mp3");
+    run(QStringLiteral("sox"), QProcess::splitCommand(QStringLiteral("-n -r 44100 -c 2 -b 16")) << source
+                                   << QProcess::splitCommand(QStringLiteral("synth 60 pinknoise")));
+    run(QStringLiteral("lame"), {QStringLiteral("--quiet"), QStringLiteral("-V"), QStringLiteral("0"),
+                                 QStringLiteral("-t"), source, small});
+    // A minute of VBR MP3 without a header, over and over: 100 MB.
+    QFile in(small), out(large);
+    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly))
+        throw std::runtime_error("cannot write " + large.toStdString());
+    const QByteArray minute = in.readAll();
+    int copies = 0;
+    for (; out.size() < 100 << 20; ++copies)
+        out.write(minute);
+    out.close();
+    std::printf("An MP3 opened by hand, VBR without a header (a minute of noise, %.0f kB; %d copies of it, %.0f "
+                "MB); its true length is the frames' (lame adds its delay and padding):\n",
+                double(minute.size()) / 1e3, copies, double(QFileInfo(large).size()) / 1e6);
+    double oneCopy = 0;
+    for (const auto& [name, file, copiesOf] : {std::tuple{"1 minute", small, 1}, std::tuple{"100 MB", large, copies}}) {
+        // The first run of a process also loads GStreamer's plugins: not counted.
+        for (const int run : {0, 1, 2}) {
+            const bool cold = run == 2;
+            if (run == 0 && copiesOf > 1)
+                continue;
+            if (cold) {
+                // Out of the page cache, as after a reboot (clean pages are let go).
+                QFile f(file);
+                if (f.open(QIODevice::ReadOnly))
+                    posix_fadvise(f.handle(), 0, 0, POSIX_FADV_DONTNEED);
+            }
+            std::atomic<gint64> firstSound{0};
+            GstPlayer player([&]() -> GstElement* {
+                GstElement* sink = gst_element_factory_make("fakesink", nullptr);
+                g_object_set(sink, "sync", TRUE, "signal-handoffs", TRUE, nullptr);
+                g_signal_connect(sink, "handoff", G_CALLBACK(+[](GstElement*, GstBuffer*, GstPad*, gpointer at) {
+                                     auto* first = static_cast<std::atomic<gint64>*>(at);
+                                     gint64 none = 0;
+                                     first->compare_exchange_strong(none, g_get_monotonic_time());
+                                 }),
+                                 &firstSound);
+                return sink;
+            });
+            bool started = false;
+            QObject::connect(player.notifier(), &melofon::playback::PlayerNotifier::started, [&] { started = true; });
+            const gint64 asked = g_get_monotonic_time();
+            player.setFileName(file);
+            player.Play();
+            runUntil([&] { return started || player.PlayState() == MediaPlayer::Closed; });
+            const double toStart = double(g_get_monotonic_time() - asked) / 1e3;
+            runUntil([&] { return firstSound.load() != 0 || player.PlayState() == MediaPlayer::Closed; });
+            player.Stop();
+            if (run == 0) {
+                oneCopy = player.Duration();
+                continue;
+            }
+            std::printf("  %-9s %-13s first sound after %6.1f ms; started, with its length, after %6.1f ms: "
+                        "%.3f s (%d x %.3f s)\n",
+                        name, cold ? "(not cached)" : "(cached)", double(firstSound.load() - asked) / 1e3, toStart,
+                        player.Duration(), copiesOf, oneCopy);
+        }
+    }
 }
 
 void reportMissingFiles() {
@@ -465,6 +548,8 @@ int main(int argc, char** argv) {
             reportGaps(dir.path()); // makes the files the others use
         if (wanted("cpu"))
             reportPlayingCost(dir.path());
+        if (wanted("duration"))
+            reportDurationTime(dir.path());
         if (wanted("missing"))
             reportMissingFiles();
         if (wanted("answer"))

@@ -31,8 +31,14 @@ void GstPlayer::Session::clearHandover() {
         streamStarted.reset();
     }
     for (Taken& t : gone)
-        if (t.bin)
-            gst_object_unref(t.bin);
+        release(t);
+}
+
+void GstPlayer::Session::release(Taken& t) {
+    if (t.bin)
+        gst_object_unref(std::exchange(t.bin, nullptr));
+    if (t.source)
+        gst_object_unref(std::exchange(t.source, nullptr));
 }
 
 void GstPlayer::Session::beginFile(bool alone) {
@@ -86,13 +92,15 @@ void GstPlayer::Session::sourceSetUp(GstElement* source) {
         std::lock_guard lock(nextMutex);
         if (bin && !taken.empty() && !taken.back().bin)
             std::swap(taken.back().bin, bin);
+        if (!taken.empty() && !taken.back().source)
+            taken.back().source = GST_ELEMENT(gst_object_ref(source));
     }
     if (bin)
         gst_object_unref(bin);
 }
 
 // On a streaming thread, for every buffer and event on its way into the output.
-GstPadProbeReturn GstPlayer::Session::atOutput(GstPadProbeInfo* info) {
+GstPadProbeReturn GstPlayer::Session::atOutput(GstPad* pad, GstPadProbeInfo* info) {
     std::lock_guard lock(nextMutex);
     if (!(info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM))
         return dropping ? GST_PAD_PROBE_DROP : GST_PAD_PROBE_OK;
@@ -105,7 +113,7 @@ GstPadProbeReturn GstPlayer::Session::atOutput(GstPadProbeInfo* info) {
         if (dropping)
             return GST_PAD_PROBE_DROP;
         if (!taken.empty() && !accepted && !playingStream.isEmpty())
-            decideJoint(info);
+            decideJoint(pad, info);
         return GST_PAD_PROBE_OK;
     case GST_EVENT_STREAM_START: {
         if (dropping)
@@ -123,14 +131,13 @@ GstPadProbeReturn GstPlayer::Session::atOutput(GstPadProbeInfo* info) {
             audioSeen = true;
             return GST_PAD_PROBE_OK;
         }
-        if (!accepted && !decideJoint(info))
+        if (!accepted && !decideJoint(pad, info))
             return GST_PAD_PROBE_OK;
         accepted = false;
         playingStream = stream;
         playingCue = taken.front().file.cue;
         streamStarted = taken.front().file;
-        if (taken.front().bin)
-            gst_object_unref(taken.front().bin);
+        release(taken.front());
         taken.pop_front();
         return GST_PAD_PROBE_OK;
     }
@@ -139,13 +146,44 @@ GstPadProbeReturn GstPlayer::Session::atOutput(GstPadProbeInfo* info) {
     }
 }
 
-// Whether the front of `taken` is still what follows the playing file. If it is not, the
-// event becomes the end of the stream: the output plays out what it has, the pipeline
-// posts EOS, and everything after is thrown away. Called with nextMutex held.
-bool GstPlayer::Session::decideJoint(GstPadProbeInfo* info) {
+namespace {
+
+// Whether the file taken comes out of its decoder in the format the output plays now. At a
+// change of format the output lets its stream go, with the samples it still holds (the end
+// of the file before), and starts the next one late, its beginning dropped. Unknown, when
+// the decoder has not said yet, counts as the same.
+bool sameFormat(GstPad* output, GstElement* source) {
+    GstObject* decoder = source ? gst_object_get_parent(GST_OBJECT(source)) : nullptr;
+    if (!decoder)
+        return true;
+    GstCaps* next = nullptr;
+    GstIterator* pads = gst_element_iterate_src_pads(GST_ELEMENT(decoder));
+    GValue item = G_VALUE_INIT;
+    while (!next && gst_iterator_next(pads, &item) == GST_ITERATOR_OK) {
+        next = gst_pad_get_current_caps(GST_PAD(g_value_get_object(&item)));
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(pads);
+    gst_object_unref(decoder);
+    GstCaps* now = gst_pad_get_current_caps(output);
+    const bool same = !now || !next || gst_caps_is_equal(now, next);
+    for (GstCaps* caps : {now, next})
+        if (caps)
+            gst_caps_unref(caps);
+    return same;
+}
+
+} // namespace
+
+// Whether the front of `taken` is still what follows the playing file, and can follow it
+// in the same output. If not, the event becomes the end of the stream: the output plays
+// out what it has, the pipeline posts EOS, and everything after is thrown away; the file
+// that is to follow is then opened anew. Called with nextMutex held.
+bool GstPlayer::Session::decideJoint(GstPad* pad, GstPadProbeInfo* info) {
     const Taken& next = taken.front();
     const std::optional<QueuedFile> wanted = follows(playingCue);
-    if (!next.failed && wanted && *wanted == next.file) {
+    if (!next.failed && wanted && *wanted == next.file && sameFormat(pad, next.source)) {
         accepted = true;
         Report r(Report::Joint);
         r.cue = next.file.cue;

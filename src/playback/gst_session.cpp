@@ -216,7 +216,9 @@ bool GstPlayer::Session::makePipeline() {
     if (GstPad* pad = gst_element_get_static_pad(output, "sink")) {
         gst_pad_add_probe(
             pad, GST_PAD_PROBE_TYPE_DATA_DOWNSTREAM,
-            [](GstPad*, GstPadProbeInfo* info, gpointer self) { return static_cast<Session*>(self)->atOutput(info); },
+            [](GstPad* pad, GstPadProbeInfo* info, gpointer self) {
+                return static_cast<Session*>(self)->atOutput(pad, info);
+            },
             this, nullptr);
         gst_object_unref(pad);
     }

@@ -95,6 +95,7 @@ struct GstPlayer::Session {
     struct Taken {
         QueuedFile file;
         GstObject* bin = nullptr; // its decoder, to tell its errors from the playing file's
+        GstElement* source = nullptr; // its source, whose bin decodes it
         bool failed = false;
     };
     mutable std::mutex nextMutex;
@@ -172,11 +173,12 @@ struct GstPlayer::Session {
     // The hand-over (gst_handover.cpp).
     void setPlan(const QueuedFiles& files, const QHash<QString, SoundFile>& found = {});
     void clearHandover();
+    static void release(Taken& t);
     std::optional<QueuedFile> follows(quint64 cue) const;
     void handOver(GstElement* bin);
     void sourceSetUp(GstElement* source);
-    GstPadProbeReturn atOutput(GstPadProbeInfo* info);
-    bool decideJoint(GstPadProbeInfo* info);
+    GstPadProbeReturn atOutput(GstPad* pad, GstPadProbeInfo* info);
+    bool decideJoint(GstPad* pad, GstPadProbeInfo* info);
     std::optional<Report> nextFailure(GstObject* source, const Failure& failure);
     void streamStart();
 };

@@ -510,6 +510,16 @@ TEST(PlayerTest, AFileHandedOverFollowsWithoutAGapAndWhatReachesTheOutputIsTheFi
     dir.write(QStringLiteral("uno.wav"), melofon::test::wav(first));
     dir.write(QStringLiteral("dos.wav"), melofon::test::wav(second));
     dir.write(QStringLiteral("ruido.mp3"), QByteArray(40000, '\x5a') + "no es sonido");
+    // The same samples in 24 bits: another format at the output.
+    QByteArray wide = melofon::test::wav(second);
+    for (qsizetype at = wide.size() - 2; at >= 44; at -= 2)
+        wide.insert(at, '\0');
+    qToLittleEndian<quint32>(quint32(wide.size() - 8), wide.data() + 4);
+    qToLittleEndian<quint32>(44100 * 6, wide.data() + 28);
+    qToLittleEndian<quint16>(6, wide.data() + 32);
+    qToLittleEndian<quint16>(24, wide.data() + 34);
+    qToLittleEndian<quint32>(quint32(wide.size() - 44), wide.data() + 40);
+    dir.write(QStringLiteral("ancho.wav"), wide);
     const QString captured = dir.file(QStringLiteral("salida.raw"));
     const struct {
         const char* name;
@@ -524,6 +534,9 @@ TEST(PlayerTest, AFileHandedOverFollowsWithoutAGapAndWhatReachesTheOutputIsTheFi
         // Taken by the engine, fails to decode while the first still plays: that one's
         // failure, and the first file plays to its last sample.
         {"an undecodable next file", "ruido.mp3", false, first},
+        // The output would let go of the end of the first file to change its format: the
+        // first ends, whole, and the next is left to be opened anew.
+        {"a next file of another format", "ancho.wav", false, first},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
