@@ -20,6 +20,9 @@ namespace {
 constexpr guint kPlayFlags = (1u << 1) | (1u << 4);
 // How often a playing file's position is read for the player's thread.
 constexpr auto kPositionEvery = std::chrono::milliseconds(200);
+// A length that takes long to count (a large file on a slow share) holds back the news of
+// the start no longer than this; the file then starts with GStreamer's length.
+constexpr auto kLengthWait = std::chrono::seconds(2);
 
 double toSeconds(gint64 nanoseconds) { return double(nanoseconds) / double(GST_SECOND); }
 
@@ -81,6 +84,7 @@ void GstPlayer::Session::run(std::shared_ptr<Session> self) {
                     lock.unlock();
                     self->samplePosition();
                     self->endIfRefusedJointIsOver();
+                    self->stopWaitingForLength();
                     lock.lock();
                 }
             }
@@ -369,18 +373,25 @@ void GstPlayer::Session::startMeasuring(const QString& file) {
 }
 
 void GstPlayer::Session::measured(quint64 number, double seconds) {
-    if (number != open || !measuring)
+    if (number != open)
         return;
+    const bool late = !measuring; // the start was told without it
     measuring = false;
     trueSeconds = seconds;
-    if (std::exchange(startHeld, false))
+    if (std::exchange(startHeld, false)) {
         started();
+    } else if (late && seconds > 0) {
+        Report r(Report::DurationChanged);
+        r.duration = seconds;
+        report(r);
+    }
 }
 
 // The file opened began to sound: said once its length is known.
 void GstPlayer::Session::started() {
     if (measuring) {
         startHeld = true;
+        heldSince = std::chrono::steady_clock::now();
         return;
     }
     Report r(Report::Started);
@@ -552,6 +563,13 @@ void GstPlayer::Session::endIfRefusedJointIsOver() {
     const gint64 now = positionNs.load();
     if (std::exchange(positionWhenDropping, now) == now && phase == Playing)
         finishFile();
+}
+
+void GstPlayer::Session::stopWaitingForLength() {
+    if (!startHeld || std::chrono::steady_clock::now() - heldSince < kLengthWait)
+        return;
+    measuring = startHeld = false;
+    started();
 }
 
 void GstPlayer::Session::tellState(int state) {

@@ -11,6 +11,7 @@
 #include <QHash>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -126,6 +127,7 @@ struct GstPlayer::Session {
     double trueSeconds = 0;
     bool measuring = false;
     bool startHeld = false;
+    std::chrono::steady_clock::time_point heldSince;
     QString missingDecoder; // caps of a stream no decoder could take, for the message
     GstElement* sink = nullptr;
     gint64 positionWhenDropping = -1;
@@ -155,6 +157,7 @@ struct GstPlayer::Session {
     void startMeasuring(const QString& file);
     void measured(quint64 number, double seconds);
     void started();
+    void stopWaitingForLength();
     double duration() const;
     bool silentFallback() const;
     void play();
