@@ -141,11 +141,17 @@ void PlaylistStore::completeInterruptedCommit(std::unique_ptr<DbfTable> (&tables
                                               DbfTable::Mode mode) {
     TableIo& io = TableIo::current();
     const QDir dir(dir_);
-    if (mode == DbfTable::Mode::ReadWrite && QFileInfo::exists(dir.filePath(journal::kNewFileName)))
-        io.remove(dir.filePath(journal::kNewFileName)); // never renamed: its command never began
+    // One never renamed into place: its command never happened. Removed once the start
+    // is sure to go ahead.
+    const auto removeUnfinished = [&] {
+        if (mode == DbfTable::Mode::ReadWrite && QFileInfo::exists(dir.filePath(journal::kNewFileName)))
+            io.remove(dir.filePath(journal::kNewFileName));
+    };
     const QString path = dir.filePath(journal::kFileName);
-    if (!QFileInfo::exists(path))
+    if (!QFileInfo::exists(path)) {
+        removeUnfinished();
         return;
+    }
     const auto refuse = [&](const QString& why) {
         throw StoreError(StoreError::Kind::UnusableJournal,
                          QStringLiteral("No se pueden abrir las listas de reproducción de %1: el archivo %2 "
@@ -178,6 +184,7 @@ void PlaylistStore::completeInterruptedCommit(std::unique_ptr<DbfTable> (&tables
     for (int i = 0; i < 3; ++i)
         if (tableOf[i] >= 0)
             tables[i]->completeCommit((*entries)[std::size_t(tableOf[i])].commit);
+    removeUnfinished();
     io.remove(path);
     io.syncDirectory(lockFd_);
     for (int i = 0; i < 3; ++i)
