@@ -109,8 +109,9 @@ void applyOp(Files& files, const Op& op) {
 
 // Every state a power cut during `ops` can leave, starting from `before`. A sync makes the
 // writes to its own file durable; until then each write may or may not have reached the
-// disk. Renames and removals reach it in order (the file system journals them), for good
-// once the directory is synced.
+// disk. Renames and removals are taken to reach it in order, for good once the directory
+// is synced; no more than a removal and the next rename are ever pending together, and
+// either order leaves the same names.
 std::vector<Files> powerCutStates(const Files& before, const std::vector<Op>& ops) {
     std::vector<Files> states;
     Files durable = before;
