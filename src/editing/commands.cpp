@@ -66,8 +66,6 @@ void addFile(EditingContext& c, qint32 lisId, const QString& path) {
     if (!id)
         throw store::StoreError(store::StoreError::Kind::BadValue,
                                 idsExhausted(QStringLiteral("«%1»").arg(path)));
-    // The command's batch commits the entries before their links, so a crash leaves at
-    // worst entries that no playlist lists.
     d.AddNew();
     d.Fields("DocId") = *id;
     d.Fields("DocPath") = path;
@@ -138,9 +136,6 @@ void cmdEliminarLis_Click(EditingContext& c) {
 
     {
         store::PlaylistStore::Batch batch(c.store);
-        // The playlist's links go first, committed, then the entries they named, then the
-        // playlist: a crash in between leaves entries no link names, never a link to an
-        // entry that is gone.
         store::DataSource& links = c.store.dtcLisDoc();
         store::DataSource& docs = c.store.dtcDocumentos();
         store::Recordset& l = links.recordset();
@@ -151,11 +146,9 @@ void cmdEliminarLis_Click(EditingContext& c) {
                 docIds.push_back(*docId);
             l.Delete();
         }
-        links.table().commit();
         for (const qint32 docId : docIds)
             for (bool doc = d.FindFirst("DocId", docId); doc; doc = d.FindNext("DocId", docId))
                 d.Delete();
-        docs.table().commit();
         rs.Delete();
         listas.Refresh();
     }
@@ -204,7 +197,7 @@ void cmdAgregarDoc_Click(EditingContext& c) {
     }
 
     QStringList refused;
-    {
+    try {
         store::PlaylistStore::Batch batch(c.store);
         for (const QString& path : paths) {
             try {
@@ -215,6 +208,10 @@ void cmdAgregarDoc_Click(EditingContext& c) {
                 refused << e.message();
             }
         }
+    } catch (const store::StoreError&) {
+        // None of the files was added: the box shows the playlist as it still is.
+        store::LlenarDocumentos(c.lstContenido, lisId, c.store.dtcLisDoc(), c.store.dtcDocumentos());
+        throw;
     }
     if (refused.size() == 1 && paths.size() == 1)
         c.messages.MsgBox(refused.first(), MessageBoxes::vbOKOnly, kAtencion);
@@ -245,12 +242,11 @@ void cmdEliminarDoc_Click(EditingContext& c) {
     const qint32 docId = *d.Fields("DocId").toInt32();
     {
         store::PlaylistStore::Batch batch(c.store);
-        // Every link to the entry first, whatever its playlist, committed, then the entry.
+        // Every link to the entry, whatever its playlist, and the entry.
         store::DataSource& links = c.store.dtcLisDoc();
         store::Recordset& l = links.recordset();
         for (bool link = l.FindFirst("DocId", docId); link; link = l.FindNext("DocId", docId))
             l.Delete();
-        links.table().commit();
         d.Delete();
         docs.Refresh();
     }

@@ -34,6 +34,14 @@ inline bool isPad(char c) { return c == ' ' || c == '\0'; }
 // A numeric field's bytes as a number; NaN when empty, '*'-filled or not a number.
 double parseNumber(const char* p, std::size_t size);
 
+// FNV-1a, to tell whether a file still holds the records a journal names.
+constexpr std::uint64_t kDigestStart = 14695981039346656037ull;
+inline std::uint64_t digest(std::uint64_t h, const char* p, std::size_t size) {
+    for (std::size_t i = 0; i < size; ++i)
+        h = (h ^ std::uint8_t(p[i])) * 1099511628211ull;
+    return h;
+}
+
 // Reads (writes) exactly `size` bytes at `offset`; false on a short read (write).
 bool preadFully(int fd, void* buffer, std::size_t size, std::int64_t offset);
 bool pwriteFully(int fd, const char* data, std::size_t size, std::int64_t offset);

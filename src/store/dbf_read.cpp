@@ -19,7 +19,7 @@ using namespace dbf;
 DbfTable::~DbfTable() {
     if (fd_ < 0)
         return;
-    if (dataDirty_ || headerDirty_) {
+    if (headerDirty_) {
         try {
             commit();
         } catch (const StoreError&) {
@@ -263,13 +263,15 @@ QString DbfTable::text(std::uint32_t row, int field) const {
 }
 
 // Rows are read a page at a time from the one asked for on, as the list views ask
-// for them in order. A row's field bytes never change while it is a row, so only rows
-// dropped by a rollback make the cache stale.
+// for them in order; rows not yet committed from memory. A committed row's field bytes
+// never change, so the cache never goes stale.
 const char* DbfTable::record(std::uint32_t row) const {
+    if (row >= rowCount())
+        fail(StoreError::Kind::NoCurrentRow, QStringLiteral("no tiene la fila %1").arg(std::uint64_t(row) + 1));
+    if (row >= committedRows_)
+        return appended_.constData() + std::size_t(row - committedRows_) * recordLength_;
     if (row < cache_.first || row >= cache_.first + cache_.rows) {
-        if (row >= rowCount())
-            fail(StoreError::Kind::NoCurrentRow, QStringLiteral("no tiene la fila %1").arg(std::uint64_t(row) + 1));
-        const std::uint32_t rows = std::min(std::max<std::uint32_t>(1, (4u << 10) / recordLength_), rowCount() - row);
+        const std::uint32_t rows = std::min(std::max<std::uint32_t>(1, (4u << 10) / recordLength_), committedRows_ - row);
         cache_.bytes.resize(std::size_t(rows) * recordLength_);
         cache_.rows = 0;
         if (!preadFully(fd_, cache_.bytes.data(), cache_.bytes.size(),

@@ -33,6 +33,9 @@ public:
     virtual bool write(int fd, const char* data, std::size_t size, std::int64_t offset);
     virtual bool sync(int fd);
     virtual bool truncate(int fd, std::int64_t length);
+    virtual bool rename(const QString& from, const QString& to);
+    virtual bool remove(const QString& path);
+    virtual bool syncDirectory(int fd);
 
     static TableIo& current();
     // nullptr puts the plain system calls back.
@@ -45,10 +48,11 @@ public:
 // Reading is liberal (any field order, numeric ids of any width, capped record counts,
 // a missing end-of-file mark); writing is strict and ordered so that a crash or a power
 // cut at any instant leaves the table as it was before the last commit or after it:
-//   records (+ 0x1A, their flag bytes left as they were) and '*' marks first, made
-//   durable; then the header's date and count, made durable; then the new records'
-//   flags, made durable. Until then an appended record is a tail that no reader counts
-//   or lists.
+//   new records (+ 0x1A) first, the first of them keeping the end mark in its flag byte,
+//   made durable; then the header's date and count, that one flag and the '*' marks,
+//   made durable. Until then the new records are a tail that no reader counts or lists,
+//   and the two kinds of reader (up to the count, up to the end mark) disagree for one
+//   write only, between the count and the flag.
 // Rows are addressed by their record number; deleted rows keep their number. A record
 // whose flag byte is neither blank nor '*' is torn (its commit did not reach the disk
 // whole), and so is every record after one whose flag byte is the end mark, as readers
@@ -103,15 +107,41 @@ public:
     // `values` holds one entry per field (null for an empty field). Returns the row.
     // A failed write puts the file back as it was before this row.
     std::uint32_t append(const std::vector<QVariant>& values);
+    // Gone from memory at once; the mark reaches the file with the commit.
     void markDeleted(std::uint32_t row);
 
     // Each change is committed at once unless deferred; deferred changes are committed
-    // by commit(), which a command calls before it returns to the window. When a commit
-    // fails, the rows appended since the last one are taken back, from the file too.
+    // by commit(), or by the store's commit of all three tables. When a commit fails,
+    // every change since the last one is taken back, from the file too.
     void setDeferSync(bool defer) { deferSync_ = defer; }
     void commit();
-    // Takes back the rows appended since the last commit, from the file too.
-    void discardUncommitted();
+    // Takes back every change since the last commit, from the file too. False when the
+    // file could not be put back whole.
+    bool discardUncommitted();
+
+    // The steps of a commit, for the store that commits the three tables as one.
+    bool hasUncommitted() const { return headerDirty_; }
+    // Writes the new records behind the end mark and makes them durable; on a failure
+    // takes back every change and throws.
+    void syncAppended();
+    struct Commit {
+        std::uint32_t headerLength = 0;
+        std::uint32_t recordLength = 0;
+        std::uint32_t rowsBefore = 0;
+        std::uint32_t rowsAfter = 0;
+        std::uint64_t appendedDigest = 0; // of the new records, their flag bytes left out
+        std::vector<std::uint32_t> deleted; // rows to mark, rising
+    };
+    Commit pendingCommit() const;
+    // Writes the count, the flag and the marks, made durable; throws on a failure and
+    // leaves the taking back to discardUncommitted().
+    void applyCommit();
+    void endCommit();
+    // Whether the file holds the new records of `c` and its count is from before or after.
+    bool holds(const Commit& c) const;
+    // Writes what applyCommit() would have, for a commit an interrupted program left. The
+    // rows held in memory are not updated: the table is to be opened again.
+    void completeCommit(const Commit& c);
 
     // The first live row at or after `from` and before `limit` whose field holds `id`, in
     // record order; npos when none. The id fields are indexed as the table is read and
@@ -133,11 +163,16 @@ private:
         QByteArray bytes;
     };
     FileEnd fileEndFrom(std::int64_t at) const;
-    void restore(const FileEnd& end);
+    bool restore(const FileEnd& end);
     bool isOurUncommittedTail(std::int64_t end, std::int64_t tail) const;
     std::int64_t committedEnd() const;
     [[noreturn]] void failWrite(int err) const;
     [[noreturn]] void rollBack(int err);
+    std::int64_t flagOffset(std::uint32_t row) const {
+        return std::int64_t(headerLength_) + std::int64_t(row) * recordLength_;
+    }
+    bool writeCommit(std::uint32_t rowsBefore, std::uint32_t rowsAfter, std::vector<std::uint32_t> deleted);
+    std::uint64_t digestOfRows(std::uint32_t from, std::uint32_t to) const;
     void dropRowsFrom(std::uint32_t row);
     // The bytes of a row's record, read through a small cache.
     const char* record(std::uint32_t row) const;
@@ -160,7 +195,10 @@ private:
     // Rows the header on disk counts; rows past it are appended but not committed.
     std::uint32_t committedRows_ = 0;
     std::int64_t fileSize_ = 0;
-    bool appending_ = false; // records written past committedRows_
+    QByteArray appended_;    // the records appended since the last commit
+    bool appending_ = false; // ...and written past committedRows_
+    std::vector<std::uint32_t> deleted_; // since the last commit, not yet marked in the file
+    bool applying_ = false;              // the commit's in-place writes may have begun
     FileEnd lastCommit_{};   // the file's end as the last commit left it, while appending
     // Whether repair() may cut what lies past the counted records.
     bool tailIsOurs_ = false;
@@ -174,8 +212,7 @@ private:
     };
     mutable ReadCache cache_;
     bool deferSync_ = false;
-    bool dataDirty_ = false;   // records or marks written, not yet synced
-    bool headerDirty_ = false; // the header's date and count still to be written
+    bool headerDirty_ = false; // changes since the last commit
 };
 
 // The file in `dir` named `baseName` + ".dbf" whatever the letter case of either part;

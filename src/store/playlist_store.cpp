@@ -1,5 +1,7 @@
 #include "store/playlist_store.h"
 
+#include "store/commit_journal.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <vector>
 
 namespace melofon::store {
 
@@ -95,6 +98,7 @@ PlaylistStore::PlaylistStore(const QString& dir) : dir_(QDir(dir).absolutePath()
                                                 "crear: %3.")
                                      .arg(QDir::toNativeSeparators(dir_), names[i], readOnlyReason_));
         }
+        completeInterruptedCommit(tables, paths, mode);
         for (int i = 0; i < 3; ++i) {
             if (tables[i]) {
                 tables[i]->repair();
@@ -131,9 +135,121 @@ PlaylistStore::~PlaylistStore() {
         ::close(lockFd_);
 }
 
+// The journal of a commit that was interrupted: the command it names is completed before
+// anything reads the tables. One that cannot be completed refuses the start unchanged.
+void PlaylistStore::completeInterruptedCommit(std::unique_ptr<DbfTable> (&tables)[3], const QString (&paths)[3],
+                                              DbfTable::Mode mode) {
+    TableIo& io = TableIo::current();
+    const QDir dir(dir_);
+    // One never renamed into place: its command never happened. Removed once the start
+    // is sure to go ahead.
+    const auto removeUnfinished = [&] {
+        if (mode == DbfTable::Mode::ReadWrite && QFileInfo::exists(dir.filePath(journal::kNewFileName)))
+            io.remove(dir.filePath(journal::kNewFileName));
+    };
+    const QString path = dir.filePath(journal::kFileName);
+    if (!QFileInfo::exists(path)) {
+        removeUnfinished();
+        return;
+    }
+    const auto refuse = [&](const QString& why) {
+        throw StoreError(StoreError::Kind::UnusableJournal,
+                         QStringLiteral("No se pueden abrir las listas de reproducción de %1: el archivo %2 "
+                                        "guarda un cambio que quedó a medias y Melofon no lo puede completar (%3). "
+                                        "No se ha cambiado nada. Para abrir las tablas tal como están, retire "
+                                        "ese archivo de la carpeta.")
+                             .arg(QDir::toNativeSeparators(dir_), journal::kFileName, why));
+    };
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        refuse(file.errorString());
+    const auto entries = journal::decode(file.read(16 << 20));
+    if (!entries || !file.atEnd())
+        refuse(QStringLiteral("no es un diario de Melofon o está dañado"));
+    if (mode != DbfTable::Mode::ReadWrite)
+        refuse(readOnlyReason_);
+    int tableOf[3] = {-1, -1, -1};
+    for (std::size_t e = 0; e < entries->size(); ++e) {
+        const QString& name = (*entries)[e].fileName;
+        int found = -1;
+        for (int i = 0; i < 3; ++i)
+            if (tables[i] && QFileInfo(paths[i]).fileName() == name)
+                found = i;
+        if (found < 0 || tableOf[found] >= 0)
+            refuse(QStringLiteral("no está la tabla %1").arg(name));
+        if (!tables[found]->holds((*entries)[e].commit))
+            refuse(QStringLiteral("la tabla %1 no guarda lo que el diario indica").arg(name));
+        tableOf[found] = int(e);
+    }
+    for (int i = 0; i < 3; ++i)
+        if (tableOf[i] >= 0)
+            tables[i]->completeCommit((*entries)[std::size_t(tableOf[i])].commit);
+    removeUnfinished();
+    io.remove(path);
+    io.syncDirectory(lockFd_);
+    for (int i = 0; i < 3; ++i)
+        if (tableOf[i] >= 0)
+            tables[i] = DbfTable::open(paths[i], mode);
+}
+
 void PlaylistStore::setDeferSync(bool defer) {
     for (DataSource* s : {listas_.get(), documentos_.get(), lisDoc_.get()})
         s->table().setDeferSync(defer);
+}
+
+// The new records, made durable behind the end mark; the journal, made durable under its
+// name (the instant the command happens); the counts, flags and marks in place, made
+// durable; the journal removed. Removing it needs no sync: a journal found again names a
+// commit that is already whole, and the next commit's sync of the directory removes it
+// for good first.
+void PlaylistStore::commit() {
+    DbfTable* tables[] = {&documentos_->table(), &lisDoc_->table(), &listas_->table()};
+    std::vector<journal::TableEntry> entries;
+    for (DbfTable* t : tables)
+        if (t->hasUncommitted())
+            entries.push_back({QFileInfo(t->path()).fileName(), {}});
+    if (entries.empty())
+        return;
+    try {
+        for (DbfTable* t : tables)
+            t->syncAppended();
+        std::size_t e = 0;
+        for (DbfTable* t : tables)
+            if (t->hasUncommitted())
+                entries[e++].commit = t->pendingCommit();
+        journal::write(dir_, lockFd_, journal::encode(entries));
+    } catch (const StoreError&) {
+        discardUncommitted();
+        throw;
+    }
+    try {
+        for (DbfTable* t : tables)
+            t->applyCommit();
+    } catch (const StoreError&) {
+        // Put back, the command is as if never given; if that fails too, the journal stays
+        // and the next start completes it.
+        bool restored = true;
+        for (DbfTable* t : tables)
+            restored = t->discardUncommitted() && restored;
+        if (restored)
+            TableIo::current().remove(QDir(dir_).filePath(journal::kFileName));
+        refreshSources();
+        throw;
+    }
+    for (DbfTable* t : tables)
+        t->endCommit();
+    TableIo::current().remove(QDir(dir_).filePath(journal::kFileName));
+}
+
+void PlaylistStore::discardUncommitted() {
+    for (DataSource* s : {documentos_.get(), lisDoc_.get(), listas_.get()})
+        s->table().discardUncommitted();
+    refreshSources();
+}
+
+void PlaylistStore::refreshSources() {
+    for (DataSource* s : {documentos_.get(), lisDoc_.get(), listas_.get()})
+        s->Refresh();
 }
 
 PlaylistStore::Batch::Batch(PlaylistStore& store) : store_(store) {
@@ -145,24 +261,11 @@ PlaylistStore::Batch::~Batch() noexcept(false) {
     if (--store_.batchDepth_ != 0)
         return;
     store_.setDeferSync(false);
-    // Entries before the links that name them. Once a commit fails, the tables after it
-    // take back their uncommitted rows: a link must not outlive the entry it names.
-    // Reports the first failure unless already unwinding.
-    std::exception_ptr failure;
-    for (DataSource* s : {store_.documentos_.get(), store_.lisDoc_.get(), store_.listas_.get()}) {
-        if (failure) {
-            s->table().discardUncommitted();
-            continue;
-        }
-        try {
-            s->table().commit();
-        } catch (...) {
-            if (!failure)
-                failure = std::current_exception();
-        }
-    }
-    if (failure && std::uncaught_exceptions() == 0)
-        std::rethrow_exception(failure);
+    // A command that failed part way is taken back whole.
+    if (std::uncaught_exceptions() > 0)
+        store_.discardUncommitted();
+    else
+        store_.commit();
 }
 
 } // namespace melofon::store

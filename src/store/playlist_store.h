@@ -37,9 +37,10 @@ public:
     static QString locate(const QString& programDir, const QString& dataDir);
 
     // Locks `dir` against a second Melofon, opens the three tables, and only when all
-    // three are accepted mends what an interrupted write left and creates those that are
-    // missing. When `dir` or a table in it cannot be written, the tables are opened for
-    // reading only. Throws StoreError (AlreadyOpen, or the table's own error) and then
+    // three are accepted completes the command an interrupted commit left in the journal,
+    // mends what an interrupted write left and creates the tables that are missing. When
+    // `dir` or a table in it cannot be written, the tables are opened for reading only.
+    // Throws StoreError (AlreadyOpen, UnusableJournal, or the table's own error) and then
     // leaves every file as it was.
     explicit PlaylistStore(const QString& dir);
     ~PlaylistStore();
@@ -55,9 +56,10 @@ public:
     DataSource& dtcDocumentos() { return *documentos_; }
     DataSource& dtcLisDoc() { return *lisDoc_; }
 
-    // Within a batch, changes are committed when the outermost batch ends (DOCUMENT,
-    // then LISDOC, then Listas), or when a command commits a table itself, instead of
-    // after every row. Without a batch every row is committed at once.
+    // A batch is one command: its changes to the three tables are committed together when
+    // the outermost batch ends, through the journal, so that after a crash or a power cut
+    // the next start finds all of them or none. A batch left by an exception takes them
+    // all back. Without a batch every row is committed at once, table by table.
     class Batch {
     public:
         explicit Batch(PlaylistStore& store);
@@ -71,6 +73,12 @@ public:
 
 private:
     void setDeferSync(bool defer);
+    void commit();
+    void discardUncommitted();
+    // Rows a rollback took back or revived are counted again.
+    void refreshSources();
+    void completeInterruptedCommit(std::unique_ptr<DbfTable> (&tables)[3], const QString (&paths)[3],
+                                   DbfTable::Mode mode);
 
     QString dir_;
     QString readOnlyReason_;

@@ -46,6 +46,14 @@ void LiveRows::kill(std::uint32_t row) {
     --count_;
 }
 
+void LiveRows::revive(std::uint32_t row) {
+    if (row >= size_ || test(row))
+        return;
+    words_[row >> 6] |= 1ull << (row & 63);
+    markWord(row >> 6);
+    ++count_;
+}
+
 void LiveRows::truncate(std::uint32_t rows) {
     if (rows >= size_)
         return;

@@ -22,6 +22,7 @@ public:
     void reserve(std::uint32_t rows);
     void push(bool live);
     void kill(std::uint32_t row);
+    void revive(std::uint32_t row);
     void truncate(std::uint32_t rows);
 
     // The first live row at or after `row`, size() when none.
@@ -52,6 +53,7 @@ public:
     void truncate(std::uint32_t rows);
     // Tells the column that `row` was deleted.
     void deleted(std::uint32_t row);
+    void revived() { greatestKnown_ = false; }
 
     std::uint32_t size() const { return std::uint32_t(ids_.size()); }
     std::optional<double> number(std::uint32_t row) const;

@@ -23,6 +23,7 @@ public:
         ReadOnly,         // the tables' folder cannot be written, so nothing may change
         NoCurrentRow,     // a field read or a delete without a current row
         NotEditing,       // a field write or Update without AddNew
+        UnusableJournal,  // an interrupted command's journal that cannot be completed
     };
 
     StoreError(Kind kind, const QString& message)

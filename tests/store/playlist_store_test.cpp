@@ -1,3 +1,4 @@
+#include "store/dbf_format.h"
 #include "store/playlist_store.h"
 #include "support/store_rows.h"
 #include "support/temp_dir.h"
@@ -10,6 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+
+#include <functional>
+#include <map>
 
 using melofon::store::DbfTable;
 using melofon::store::PlaylistStore;
@@ -82,6 +86,76 @@ TEST(PlaylistStoreTest, UnreadableTableIsReportedByNameAndNothingIsTouched) {
     // The failed attempt let go of its lock.
     ASSERT_TRUE(QFile::remove(dir.file(QStringLiteral("DOCUMENT.DBF"))));
     EXPECT_NO_THROW(PlaylistStore(dir.path()).directory());
+}
+
+// A journal the start cannot complete (not ours, or naming records the tables do not
+// hold) refuses the start, says which file and what to do, and changes no byte.
+TEST(PlaylistStoreTest, AJournalThatCannotBeCompletedRefusesTheStartAndTouchesNothing) {
+    const QString journal = QStringLiteral("Melofon-diario.txt");
+    const struct {
+        const char* what;
+        std::function<QByteArray(const QByteArray&)> edit; // of a real journal
+    } cases[] = {
+        {"not a journal", [](const QByteArray&) { return QByteArray("hola\n"); }},
+        {"cut short", [](const QByteArray& j) { return j.left(j.size() - 10); }},
+        {"new records the table does not hold",
+         [](const QByteArray& j) {
+             QByteArray text = j.left(j.indexOf("fin "));
+             text.replace("nuevas ", "nuevas 1");
+             return text + "fin " + QByteArray::number(qulonglong(melofon::store::dbf::digest(
+                                                           melofon::store::dbf::kDigestStart, text.constData(),
+                                                           std::size_t(text.size()))),
+                                                       16) +
+                    '\n';
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        QByteArray written;
+        {
+            PlaylistStore store(dir.path());
+            // Keep the journal of a real commit as it is the instant it is in place.
+            struct KeepJournal : melofon::store::TableIo {
+                QByteArray* copy;
+                QString path;
+                bool rename(const QString& from, const QString& to) override {
+                    QFile f(from);
+                    if (f.open(QIODevice::ReadOnly))
+                        *copy = f.readAll();
+                    return TableIo::rename(from, to);
+                }
+            } keep;
+            keep.copy = &written;
+            melofon::store::TableIo::install(&keep);
+            {
+                PlaylistStore::Batch batch(store);
+                melofon::test::addPlaylist(store, 1, QStringLiteral("Rock"));
+                melofon::test::addFile(store, 1, 1, QStringLiteral("/m\u00fasica/uno.mp3"));
+            }
+            melofon::store::TableIo::install(nullptr);
+        }
+        ASSERT_TRUE(written.startsWith("Melofon")) << written.toStdString();
+        // Listas also has what an interrupted append leaves, which an accepted start would mend.
+        dir.write(QStringLiteral("Listas.dbf"), dir.read(QStringLiteral("Listas.dbf")) + " 2");
+        dir.write(journal, c.edit(written));
+        dir.write(QStringLiteral("Melofon-diario.nuevo"), "a medias");
+        std::map<QString, QByteArray> before;
+        for (const QString& f : QDir(dir.path()).entryList(QDir::Files))
+            before[f] = dir.read(f);
+        try {
+            PlaylistStore store(dir.path());
+            ADD_FAILURE() << "opened with a journal it cannot complete";
+        } catch (const StoreError& e) {
+            EXPECT_EQ(e.kind(), StoreError::Kind::UnusableJournal);
+            EXPECT_TRUE(e.message().contains(journal) && e.message().contains(QStringLiteral("No se ha cambiado nada")))
+                << e.message().toStdString();
+        }
+        std::map<QString, QByteArray> after;
+        for (const QString& f : QDir(dir.path()).entryList(QDir::Files))
+            after[f] = dir.read(f);
+        EXPECT_TRUE(after == before);
+    }
 }
 
 TEST(PlaylistStoreTest, SecondCopyOnTheSameDirectoryIsRefusedUntilTheFirstCloses) {
