@@ -19,6 +19,7 @@
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
@@ -131,11 +132,36 @@ void playToTheEnd(GstPlayer& player, const QString& path) {
     ASSERT_TRUE(waitUntil([&] { return player.PlayState() == MediaPlayer::Stopped; })) << "no end";
 }
 
-// What reached the output: samples (one channel, mixed down) and where the stream's
-// timestamps end.
+// What reached the output: samples (one channel, mixed down), where the stream's
+// timestamps end, and the decoders that made them.
 struct Counted {
     std::atomic<qint64> frames{0};
     std::atomic<gint64> endNs{0};
+    std::mutex mutex;
+    QStringList decoders;
+
+    void findDecoders(GstPad* pad) {
+        GstObject* top = gst_pad_get_parent(pad);
+        while (GstObject* up = top ? gst_object_get_parent(top) : nullptr) {
+            gst_object_unref(top);
+            top = up;
+        }
+        QStringList found;
+        GstIterator* it = gst_bin_iterate_recurse(GST_BIN(top));
+        GValue item = G_VALUE_INIT;
+        while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+            GstElementFactory* f = gst_element_get_factory(GST_ELEMENT(g_value_get_object(&item)));
+            if (f && std::strstr(gst_element_factory_get_metadata(f, GST_ELEMENT_METADATA_KLASS), "Codec/Decoder"))
+                found << QString::fromUtf8(GST_OBJECT_NAME(f));
+            g_value_reset(&item);
+        }
+        g_value_unset(&item);
+        gst_iterator_free(it);
+        gst_object_unref(top);
+        found.sort();
+        std::lock_guard lock(mutex);
+        decoders = found;
+    }
     GstElement* sink() {
         GstElement* bin =
             gst_parse_bin_from_description("audioconvert ! audio/x-raw,format=S16LE,channels=1 ! fakesink name=out", TRUE, nullptr);
@@ -143,9 +169,11 @@ struct Counted {
         GstPad* pad = gst_element_get_static_pad(out, "sink");
         gst_pad_add_probe(
             pad, GST_PAD_PROBE_TYPE_BUFFER,
-            [](GstPad*, GstPadProbeInfo* info, gpointer self) {
+            [](GstPad* pad, GstPadProbeInfo* info, gpointer self) {
                 auto* c = static_cast<Counted*>(self);
                 GstBuffer* b = GST_PAD_PROBE_INFO_BUFFER(info);
+                if (c->frames == 0)
+                    c->findDecoders(pad);
                 c->frames += qint64(gst_buffer_get_size(b) / 2);
                 if (GST_BUFFER_PTS_IS_VALID(b) && GST_BUFFER_DURATION_IS_VALID(b))
                     c->endNs = std::max<gint64>(c->endNs, gint64(GST_BUFFER_PTS(b) + GST_BUFFER_DURATION(b)));
@@ -257,6 +285,7 @@ struct Kind {
     double seconds; // of the samples it truly holds
     int rate;
     int slack; // the samples of one coded frame: a decoder's unit
+    const char* decoder = ""; // the one chosen for it, whatever else is installed
 };
 void PrintTo(const Kind& k, std::ostream* out) { *out << k.name; }
 
@@ -291,6 +320,10 @@ TEST_P(EachKind, PlaysWholeWithItsTrueLength) {
         EXPECT_NEAR(atStart, double(frames) / k.rate, 0.05) << "the length known at the start";
         EXPECT_EQ(player.Duration(), atStart) << "the length changed after the start";
         EXPECT_NEAR(double(counted.endNs) / 1e9, double(frames) / k.rate, 0.05) << "the samples' times";
+        {
+            std::lock_guard lock(counted.mutex);
+            EXPECT_EQ(counted.decoders.join(QLatin1Char(' ')).toStdString(), k.decoder);
+        }
         EXPECT_EQ(player.CurrentPosition(), 0);
         runEvents(0);
         EXPECT_GE(signalled, 1);
@@ -331,21 +364,22 @@ INSTANTIATE_TEST_SUITE_P(
         Kind{"Mp3InWav", [] { return corpus().own(QStringLiteral("mp3.wav"), [] {
                  return mp3InWav(corpus().read(mp3("cbr-info.mp3", 44100, 2, "-b 128")), 44100, 2, 22050); }); },
              0.5, 44100, 1152},
-        Kind{"Mpeg1CbrInfoHeader", [] { return mp3("cbr-info.mp3", 44100, 2, "-b 128"); }, 0.5, 44100, 1152},
-        Kind{"Mpeg1VbrXingHeader", [] { return mp3("vbr-xing.mp3", 44100, 2, "-V 2"); }, 0.5, 44100, 1152},
+        Kind{"Mpeg1CbrInfoHeader", [] { return mp3("cbr-info.mp3", 44100, 2, "-b 128"); }, 0.5, 44100, 1152, "mpg123audiodec"},
+        Kind{"Mpeg1VbrXingHeader", [] { return mp3("vbr-xing.mp3", 44100, 2, "-V 2"); }, 0.5, 44100, 1152, "mpg123audiodec"},
         Kind{"Mpeg1VbrNoHeader", [] { return mp3("vbr-bare.mp3", 44100, 2, "-V 2 -t"); },
-             0.5 + kLameUntrimmed / 44100, 44100, 1152},
+             0.5 + kLameUntrimmed / 44100, 44100, 1152, "mpg123audiodec"},
         Kind{"Mpeg2VbrNoHeader", [] { return mp3("mpeg2-bare.mp3", 22050, 1, "-V 5 -t --resample 22.05"); },
-             0.5 + kLameUntrimmed / 22050, 22050, 576},
-        Kind{"Mpeg25CbrInfoHeader", [] { return mp3("mpeg25-info.mp3", 8000, 1, "-b 32 --resample 8"); }, 0.5, 8000, 576},
+             0.5 + kLameUntrimmed / 22050, 22050, 576, "mpg123audiodec"},
+        Kind{"Mpeg25CbrInfoHeader", [] { return mp3("mpeg25-info.mp3", 8000, 1, "-b 32 --resample 8"); }, 0.5, 8000, 576, "mpg123audiodec"},
         Kind{"Mpeg25VbrNoHeader", [] { return mp3("mpeg25-bare.mp3", 11025, 1, "-V 6 -t --resample 11.025"); },
-             0.5 + kLameUntrimmed / 11025, 11025, 576},
+             0.5 + kLameUntrimmed / 11025, 11025, 576, "mpg123audiodec"},
         Kind{"Mp3WithLargeCoverAndTagsAtTheEnd", [] { return corpus().own(QStringLiteral("tagged.mp3"), [] {
-                 return tagged(corpus().read(mp3("vbr-xing.mp3", 44100, 2, "-V 2"))); }); }, 0.5, 44100, 1152},
+                 return tagged(corpus().read(mp3("vbr-xing.mp3", 44100, 2, "-V 2"))); }); }, 0.5, 44100, 1152,
+             "mpg123audiodec"},
         Kind{"MidiFormat0", [] { return corpus().own(QStringLiteral("f0.mid"), [] { return melofon::test::midi(); }); },
-             1.0, 44100, 2048},
-        Kind{"MidiFormat1", [] { return corpus().own(QStringLiteral("f1.mid"), midiFormat1); }, 1.0, 44100, 2048},
-        Kind{"Rmid", [] { return corpus().own(QStringLiteral("rmid.mid"), rmid); }, 1.0, 44100, 2048}),
+             1.0, 44100, 2048, "fluiddec"},
+        Kind{"MidiFormat1", [] { return corpus().own(QStringLiteral("f1.mid"), midiFormat1); }, 1.0, 44100, 2048, "fluiddec"},
+        Kind{"Rmid", [] { return corpus().own(QStringLiteral("rmid.mid"), rmid); }, 1.0, 44100, 2048, "fluiddec"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PlayerTest, PauseHoldsThePositionStopRewinds) {
