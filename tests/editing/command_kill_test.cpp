@@ -6,6 +6,7 @@
 #include "kill_steps.h"
 
 #include "store/dbf_table.h"
+#include "support/kill_child.h"
 #include "support/temp_dir.h"
 
 #include <QDir>
@@ -13,20 +14,12 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <map>
 #include <random>
-#include <thread>
 
-extern char** environ;
 
 namespace melofon::editing {
 namespace {
@@ -60,54 +53,17 @@ public:
     bool syncDirectory(int) override { return true; }
 };
 
-// Runs the child in `dir` for `delay` and kills it; its standard output, or nothing when
-// it did not die of the kill.
-std::optional<QByteArray> runAndKill(const QString& dir, std::chrono::microseconds delay, QString* why) {
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) {
-        *why = QStringLiteral("pipe");
-        return std::nullopt;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    const QByteArray program = MELOFON_EDITING_KILL_CHILD;
-    const QByteArray directory = QFile::encodeName(dir);
-    char* argv[] = {const_cast<char*>(program.constData()), const_cast<char*>(directory.constData()), nullptr};
-    pid_t pid = 0;
-    const int err = posix_spawn(&pid, program.constData(), &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    if (err) {
-        ::close(out[0]);
-        *why = QStringLiteral("posix_spawn: %1").arg(err);
-        return std::nullopt;
-    }
-    std::this_thread::sleep_for(delay);
-    ::kill(pid, SIGKILL);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    QByteArray said;
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
-        said.append(buffer, qsizetype(n));
-    ::close(out[0]);
-    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
-        return said;
-    *why = QStringLiteral("the child ended with status %1").arg(status);
-    return std::nullopt;
-}
-
 TEST(CommandKillTest, ACommandKilledAtAnyInstantIsThereWholeOrNotAtAll) {
     const unsigned seed = qEnvironmentVariableIsSet("MELOFON_KILL_SEED")
                               ? unsigned(qEnvironmentVariableIntValue("MELOFON_KILL_SEED"))
                               : std::random_device{}();
     std::printf("command kill test seed %u (set MELOFON_KILL_SEED to repeat)\n", seed);
     std::mt19937 random(seed);
-    // The child starts in a few milliseconds; a whole round of the five steps, with their
-    // syncs, takes some tens.
+    // A whole round of the five steps, with their syncs, takes some tens of milliseconds
+    // after the start. A kill in four lands in the start, which may be completing a
+    // command the kill before interrupted.
     std::uniform_int_distribution<int> delayMicroseconds(2000, 150000);
+    std::chrono::microseconds lastStart{20000};
 
     TempDir root;
     QString dir;
@@ -127,10 +83,16 @@ TEST(CommandKillTest, ACommandKilledAtAnyInstantIsThereWholeOrNotAtAll) {
         }
 
         QString why;
-        const auto said = runAndKill(dir, std::chrono::microseconds(delayMicroseconds(random)), &why);
-        ASSERT_TRUE(said) << why.toStdString();
+        const bool inStart = random() % 4 == 0;
+        const auto delay = inStart ? std::chrono::microseconds(random() % (lastStart.count() + 1))
+                                   : std::chrono::microseconds(delayMicroseconds(random));
+        const auto killed = test::runAndKill(MELOFON_EDITING_KILL_CHILD, dir, delay, inStart, &why);
+        ASSERT_TRUE(killed) << why.toStdString();
+        if (killed->said.startsWith("r\n"))
+            lastStart = killed->start;
+        const QByteArray& said = killed->said;
         int begun = -1, ended = -1;
-        for (const QByteArray& line : said->split('\n')) {
+        for (const QByteArray& line : said.split('\n')) {
             if (line.startsWith("b "))
                 begun = line.mid(2).toInt();
             else if (line.startsWith("e "))

@@ -13,6 +13,8 @@
 
 #include "store/playlist_store.h"
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 
@@ -27,6 +29,8 @@ int main(int argc, char** argv) {
     }
     try {
         PlaylistStore store(QString::fromLocal8Bit(argv[1]));
+        if (::write(STDOUT_FILENO, "r\n", 2) != 2) // open: the test times its kill from here
+            return 3;
         auto& documents = store.dtcDocumentos();
         auto& table = documents.table();
         auto& rows = documents.recordset();

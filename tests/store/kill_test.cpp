@@ -5,6 +5,7 @@
 #include "kill_rows.h"
 
 #include "store/dbf_table.h"
+#include "support/kill_child.h"
 #include "support/temp_dir.h"
 
 #include <QDir>
@@ -16,20 +17,13 @@
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <map>
 #include <random>
-#include <thread>
 #include <vector>
 
-extern char** environ;
 
 namespace melofon::store {
 namespace {
@@ -80,31 +74,6 @@ struct Row {
     qint64 id;
     bool deleted;
 };
-
-// Runs the child in `dir`, lets it write for `delay`, kills it. False when it did not
-// die of the kill (it failed on its own or could not be started).
-bool runAndKill(const QString& dir, std::chrono::microseconds delay, QString* why) {
-    const QByteArray program = MELOFON_KILL_CHILD;
-    const QByteArray directory = QFile::encodeName(dir);
-    char* argv[] = {const_cast<char*>(program.constData()), const_cast<char*>(directory.constData()),
-                    nullptr};
-    pid_t pid = 0;
-    if (const int err = posix_spawn(&pid, program.constData(), nullptr, nullptr, argv, environ)) {
-        *why = QStringLiteral("posix_spawn: %1").arg(err);
-        return false;
-    }
-    std::this_thread::sleep_for(delay);
-    ::kill(pid, SIGKILL);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR)
-            break;
-    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
-        return true;
-    *why = WIFEXITED(status) ? QStringLiteral("the child exited with %1").arg(WEXITSTATUS(status))
-                             : QStringLiteral("the child ended with status %1").arg(status);
-    return false;
-}
 
 // Checks every snapshot with dbfread the way the test checks the tables, in one process.
 // Prints, per snapshot, its counts, the committed rows it finds wrong, and the ids of the
@@ -169,10 +138,11 @@ TEST(KillTest, EveryTableLeftByAKilledWriterOpensWhole) {
                               : std::random_device{}();
     std::printf("kill test seed %u (set MELOFON_KILL_SEED to repeat)\n", seed);
     std::mt19937 random(seed);
-    // Starting takes the child a few milliseconds (and creating the tables, with their
-    // syncs, longer), so the shortest delays kill it before its first row. Each row costs
-    // two syncs, slow on a busy disk: the longest delays leave room for several.
+    // After its start the shortest delays kill the child before its first row. Each row
+    // costs two syncs, slow on a busy disk: the longest delays leave room for several. A
+    // kill in four lands in the start, the tables' creation included.
     std::uniform_int_distribution<int> delayMicroseconds(1000, 60000);
+    std::chrono::microseconds lastStart{20000};
 
     struct Expected {
         std::uint32_t committed;
@@ -201,9 +171,14 @@ TEST(KillTest, EveryTableLeftByAKilledWriterOpensWhole) {
             tableSeen = false;
             previous.clear();
         }
-        const auto delay = std::chrono::microseconds(delayMicroseconds(random));
+        const bool inStart = random() % 4 == 0;
+        const auto delay = inStart ? std::chrono::microseconds(random() % (lastStart.count() + 1))
+                                   : std::chrono::microseconds(delayMicroseconds(random));
         QString why;
-        ASSERT_TRUE(runAndKill(dir, delay, &why)) << why.toStdString();
+        const auto killed = test::runAndKill(MELOFON_KILL_CHILD, dir, delay, inStart, &why);
+        ASSERT_TRUE(killed) << why.toStdString();
+        if (killed->said.startsWith("r\n"))
+            lastStart = killed->start;
         ++kills;
 
         const QString path = findTableFile(dir, QStringLiteral("DOCUMENT"));
