@@ -11,7 +11,7 @@
 //    it is the next entry (where FUSE can be mounted);
 //  - the peak memory of a process playing a one-entry playlist over and over ("Continuado"),
 //    MP3 and MIDI, each in a process of its own, to the machine's sound output.
-// Run with no arguments for all of it (about three minutes), or name the parts: gaps, cpu,
+// Run with no arguments for all of it (about eight minutes), or name the parts: gaps, cpu,
 // duration, missing, answer, share, memory. The files are made in a temporary directory.
 
 #include "app/frm_principal.h"
@@ -304,21 +304,33 @@ void reportPlayingCost(const QString& dir) {
         QProcess::splitCommand(noise + QStringLiteral("wavenc ! filesink")) << QStringLiteral("location=") + wav);
     const QString sink = QStringLiteral("fakesink sync=true");
     const Cost startUp = inChild({"gst-launch-1.0", "-q", "fakesrc", "num-buffers=0", "!", "fakesink"});
-    std::printf("Playing %.0f s in real time into \"%s\" (gst-launch-1.0's start-up alone: %.3f s CPU):\n", kSeconds,
-                qPrintable(sink), startUp.cpu);
+    // A run's CPU varies by a tenth from run to run: three runs of each, taken in turn, and
+    // their medians.
+    constexpr int kRuns = 3;
+    std::printf("Playing %.0f s in real time into \"%s\", %d runs each in turn, medians (gst-launch-1.0's "
+                "start-up alone: %.3f s CPU):\n",
+                kSeconds, qPrintable(sink), kRuns, startUp.cpu);
+    const auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
     for (const auto& [name, file] : {std::pair{"MP3 (192 kbit/s)", mp3}, std::pair{"WAV (16-bit stereo)", wav}}) {
-        GstPlayer player(sink);
-        Walk walk(player, {file});
-        const Cost ours = inThisProcess([&] { walk.playOnce(); });
-        const Cost bare =
-            inChild({"gst-launch-1.0", "-q", "playbin", "uri=" + uriOf(file), "audio-sink=fakesink sync=true"});
-        std::printf("  %s:\n", name);
-        std::printf("    %-42s %7.3f s CPU, %.2f s wall\n", "Melofon's playlist walk, whole process:", ours.cpu,
-                    ours.wall);
-        std::printf("    %-42s %7.3f s CPU, %.2f s wall\n", "gst-launch-1.0 playbin (own process):", bare.cpu,
-                    bare.wall);
-        std::printf("    ratio walk / gst-launch: %.2f (%.2f without gst-launch's start-up; target at most 1.1)\n",
-                    ours.cpu / bare.cpu, ours.cpu / std::max(bare.cpu - startUp.cpu, 1e-6));
+        std::vector<double> ours, bare;
+        for (int run = 0; run < kRuns; ++run) {
+            GstPlayer player(sink);
+            Walk walk(player, {file});
+            ours.push_back(inThisProcess([&] { walk.playOnce(); }).cpu);
+            bare.push_back(
+                inChild({"gst-launch-1.0", "-q", "playbin", "uri=" + uriOf(file), "audio-sink=fakesink sync=true"}).cpu);
+        }
+        std::printf("  %-20s Melofon's playlist walk %.3f s CPU (%.3f to %.3f), gst-launch-1.0 playbin %.3f s "
+                    "(%.3f to %.3f)\n",
+                    name, median(ours), *std::min_element(ours.begin(), ours.end()),
+                    *std::max_element(ours.begin(), ours.end()), median(bare),
+                    *std::min_element(bare.begin(), bare.end()), *std::max_element(bare.begin(), bare.end()));
+        std::printf("  %-20s ratio walk / gst-launch: %.2f (%.2f without gst-launch's start-up; target at most "
+                    "1.1)\n",
+                    "", median(ours) / median(bare), median(ours) / std::max(median(bare) - startUp.cpu, 1e-6));
     }
 }
 

@@ -20,7 +20,7 @@ namespace {
 // playbin's GstPlayFlags are not in any header: audio, with the volume applied in software.
 constexpr guint kPlayFlags = (1u << 1) | (1u << 4);
 // How often a playing file's position is read for the player's thread.
-constexpr auto kPositionEvery = std::chrono::milliseconds(200);
+constexpr auto kPositionEvery = std::chrono::milliseconds(500);
 // A length that takes long to count (a large file on a slow share) holds back the news of
 // the start no longer than this; the file then starts with GStreamer's length.
 constexpr auto kLengthWait = std::chrono::seconds(2);
