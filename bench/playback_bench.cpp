@@ -9,8 +9,9 @@
 //  - how soon the window answers while a file whose stream hangs is being opened;
 //  - how soon it answers while a file on a share that does not answer is opened, and while
 //    it is the next entry (where FUSE can be mounted);
-//  - the peak memory of a process playing a one-entry playlist over and over ("Continuado"),
-//    MP3 and MIDI, each in a process of its own, to the machine's sound output.
+//  - the memory of the program itself (peak and current RSS, PSS, the GStreamer plugins it
+//    loaded), idle with its window shown and playing an MP3 and a MIDI file, each in a
+//    process of its own, to the machine's sound output, on the display if there is one.
 // Run with no arguments for all of it (about eight minutes), or name the parts: gaps, cpu,
 // duration, missing, answer, share, memory. The files are made in a temporary directory.
 
@@ -36,7 +37,6 @@
 
 #include <gst/gst.h>
 #include <fcntl.h>
-#include <malloc.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -46,6 +46,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <mutex>
 #include <stdexcept>
@@ -507,37 +508,93 @@ void reportDeadShare(const QString& dir) {
     std::printf("  opened from the strip and stopped: latest answer %.2f ms (target 50 ms)\n", strip);
 }
 
-// In a child process: a one-entry playlist of `file`, "Continuado" on, for `seconds`; prints
-// the peak resident size in kB.
-int memoryChild(const QString& file, int seconds) {
-    GstPlayer player;
-    Walk walk(player, {file});
-    walk.window().chkContinuado->setChecked(true);
-    walk.window().cmdPlay->click();
-    runFor(seconds * 1000);
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    std::printf("%ld\n", u.ru_maxrss);
-    std::fflush(stdout);
-    std::_Exit(0); // as "Salir" does
+// What /proc says of a process: peak and current resident size and proportional size in
+// kB, and the GStreamer plugins it has loaded.
+struct Footprint {
+    long peakRss = 0, rss = 0, pss = 0;
+    QStringList plugins;
+};
+
+Footprint footprintOf(qint64 pid) {
+    Footprint f;
+    const auto field = [](const QByteArray& text, const char* name) {
+        for (const QByteArray& line : text.split('\n'))
+            if (line.startsWith(name))
+                return line.mid(int(std::strlen(name))).trimmed().split(' ').value(0).toLong();
+        return 0L;
+    };
+    const auto read = [&](const char* what) {
+        QFile file(QStringLiteral("/proc/%1/%2").arg(pid).arg(QLatin1String(what)));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    const QByteArray status = read("status");
+    f.peakRss = field(status, "VmHWM:");
+    f.rss = field(status, "VmRSS:");
+    f.pss = field(read("smaps_rollup"), "Pss:");
+    for (const QByteArray& line : read("maps").split('\n')) {
+        const qsizetype at = line.indexOf("/gstreamer-1.0/");
+        if (at >= 0) {
+            const QString plugin = QString::fromUtf8(line.mid(at + 15)).remove(QStringLiteral("libgst")).remove(QStringLiteral(".so"));
+            if (!f.plugins.contains(plugin))
+                f.plugins << plugin;
+        }
+    }
+    return f;
 }
 
-void reportMemory(const QString& dir, const QString& self) {
-    const QString mp3 = dir + QStringLiteral("/tono0.mp3");
-    const QString midi = dir + QStringLiteral("/notas.mid");
+// A standard MIDI file of `seconds` of notes.
+QByteArray midiOf(int seconds) {
+    QByteArray track = QByteArray::fromHex("00ff510307a12000c000");
+    for (int i = 0; i < seconds * 4; ++i) {
+        const char note = char(60 + (i * 5) % 24);
+        track += QByteArray::fromHex("0090") + note + char(100);
+        track += QByteArray::fromHex("8170") + char(0x80) + note + char(64);
+    }
+    track += QByteArray::fromHex("00ff2f00");
+    QByteArray length(4, '\0');
+    qToBigEndian<quint32>(quint32(track.size()), length.data());
+    return QByteArray::fromHex("4d546864000000060000000101e0") + "MTrk" + length + track;
+}
+
+// The program itself, as a user starts it: idle with its window shown, and playing a file
+// given on its command line, each in a process of its own, on tables of its own, to the
+// machine's sound output; the window on the display when there is one.
+void reportMemory(const QString& dir) {
+    const QString mp3 = dir + QStringLiteral("/memoria.mp3");
+    const QString midi = dir + QStringLiteral("/memoria.mid");
+    const QString source = dir + QStringLiteral("/memoria.wav");
+    run(QStringLiteral("sox"), QProcess::splitCommand(QStringLiteral("-n -r 44100 -c 2 -b 16")) << source
+                                   << QProcess::splitCommand(QStringLiteral("synth 10 pinknoise")));
+    run(QStringLiteral("lame"), {QStringLiteral("--quiet"), QStringLiteral("-b"), QStringLiteral("192"), source, mp3});
     QFile f(midi);
-    if (!f.open(QIODevice::WriteOnly) || f.write(melofon::test::midi()) < 0)
+    if (!f.open(QIODevice::WriteOnly) || f.write(midiOf(10)) < 0)
         throw std::runtime_error("cannot write " + midi.toStdString());
     f.close();
-    std::printf("Peak memory playing a one-entry playlist with \"Continuado\" on, 12 s (the closest GUI peer: "
-                "38.7 MB MP3, 64.3 MB MIDI):\n");
-    for (const auto& [name, file] : {std::pair{"MP3", mp3}, std::pair{"MIDI", midi}}) {
+    const bool display = !qEnvironmentVariableIsEmpty("DISPLAY");
+    std::printf("The program's memory, %s, sound to %s; in MB (the closest GUI peer: 38.3 playing MP3, 64.3 MIDI, "
+                "36.7 idle):\n",
+                display ? "its window on the display (xcb)" : "no display (offscreen)",
+                qEnvironmentVariableIsEmpty("PULSE_SERVER") && qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")
+                    ? "the default output"
+                    : "the sound server");
+    for (const auto& [name, file] : {std::pair{"idle", QString()}, std::pair{"MP3", mp3}, std::pair{"MIDI", midi}}) {
+        QTemporaryDir home;
         QProcess child;
-        child.start(self, {QStringLiteral("memory-child"), file, QStringLiteral("12")});
-        if (!child.waitForFinished(60000) || child.exitCode() != 0)
-            throw std::runtime_error("the memory child failed");
-        const double kb = child.readAllStandardOutput().trimmed().toDouble();
-        std::printf("  %-5s %.1f MB\n", name, kb / 1000.0);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_DATA_HOME"), home.path());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), display ? QStringLiteral("xcb") : QStringLiteral("offscreen"));
+        child.setProcessEnvironment(env);
+        child.start(QStringLiteral(MELOFON_PROGRAM), file.isEmpty() ? QStringList() : QStringList{file});
+        if (!child.waitForStarted())
+            throw std::runtime_error("the program did not start");
+        // Some seconds in: the window drawn, the file well into its playing.
+        runFor(6000);
+        const Footprint fp = footprintOf(child.processId());
+        child.kill();
+        child.waitForFinished();
+        std::printf("  %-5s peak RSS %5.1f, RSS %5.1f, PSS %5.1f; GStreamer plugins loaded: %s\n", name,
+                    double(fp.peakRss) / 1000, double(fp.rss) / 1000, double(fp.pss) / 1000,
+                    fp.plugins.isEmpty() ? "none" : qPrintable(fp.plugins.join(QLatin1Char(' '))));
     }
 }
 
@@ -545,18 +602,14 @@ void reportMemory(const QString& dir, const QString& self) {
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+        qputenv("QT_QPA_PLATFORM", "offscreen"); // the children go on the display
     QApplication app(argc, argv);
     gst_init(nullptr, nullptr);
     QTemporaryDir dir;
     const QStringList parts = app.arguments().mid(1);
-    if (parts.size() == 3 && parts[0] == QLatin1String("memory-child")) {
-        mallopt(M_ARENA_MAX, 1); // as the program does
-        return memoryChild(parts[1], parts[2].toInt());
-    }
     const auto wanted = [&](const char* part) { return parts.isEmpty() || parts.contains(QLatin1String(part)); };
     try {
-        if (wanted("gaps") || wanted("answer") || wanted("share") || wanted("memory"))
+        if (wanted("gaps") || wanted("answer") || wanted("share"))
             reportGaps(dir.path()); // makes the files the others use
         if (wanted("cpu"))
             reportPlayingCost(dir.path());
@@ -569,7 +622,7 @@ int main(int argc, char** argv) {
         if (wanted("share"))
             reportDeadShare(dir.path());
         if (wanted("memory"))
-            reportMemory(dir.path(), app.applicationFilePath());
+            reportMemory(dir.path());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "playback_bench: %s\n", e.what());
         return 1;

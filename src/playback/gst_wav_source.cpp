@@ -1,12 +1,12 @@
 #include "playback/gst_wav_source.h"
 
+#include "playback/sndfile_library.h"
 #include "playback/sound_file.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QUrl>
 
-#include <sndfile.h>
 
 #include <algorithm>
 
@@ -24,6 +24,7 @@ guint64 channelMask(int channels) {
 
 struct Feed {
     QByteArray path;
+    const SndfileLibrary* sf = sndfile(); // loaded: the file was found to be a WAV with it
     SNDFILE* file = nullptr;
     SF_INFO info{};
     enum Sample { S16, S32, F32 } sample = S16;
@@ -33,7 +34,7 @@ struct Feed {
 
     ~Feed() {
         if (file)
-            sf_close(file);
+            sf->close(file);
     }
 
     int bytesPerFrame() const { return info.channels * (sample == S16 ? 2 : 4); }
@@ -46,9 +47,10 @@ struct Feed {
     }
 
     bool open(GstElement* source) {
-        file = sf_open(path.constData(), SFM_READ, &info);
+        file = sf ? sf->open(path.constData(), SFM_READ, &info) : nullptr;
         if (!file || info.channels <= 0 || info.samplerate <= 0) {
-            fail(source, GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_OPEN_READ, QString::fromUtf8(sf_strerror(file)));
+            fail(source, GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_OPEN_READ,
+                 sf ? QString::fromUtf8(sf->strerror(file)) : QStringLiteral("libsndfile"));
             return false;
         }
         // The samples in their own width: 8 and 16 bits and the codecs as 16, 24 and 32 as
@@ -83,15 +85,15 @@ struct Feed {
         GstMapInfo map;
         gst_buffer_map(buffer, &map, GST_MAP_WRITE);
         const sf_count_t got = want <= 0       ? 0
-                               : sample == S16 ? sf_readf_short(file, reinterpret_cast<short*>(map.data), want)
-                               : sample == S32 ? sf_readf_int(file, reinterpret_cast<int*>(map.data), want)
-                                               : sf_readf_float(file, reinterpret_cast<float*>(map.data), want);
+                               : sample == S16 ? sf->readShort(file, reinterpret_cast<short*>(map.data), want)
+                               : sample == S32 ? sf->readInt(file, reinterpret_cast<int*>(map.data), want)
+                                               : sf->readFloat(file, reinterpret_cast<float*>(map.data), want);
         gst_buffer_unmap(buffer, &map);
         if (got <= 0) {
             gst_buffer_unref(buffer);
             ended = true;
-            if (sf_error(file) != SF_ERR_NO_ERROR)
-                return fail(source, GST_STREAM_ERROR, GST_STREAM_ERROR_DECODE, QString::fromUtf8(sf_strerror(file)));
+            if (sf->error(file) != SF_ERR_NO_ERROR)
+                return fail(source, GST_STREAM_ERROR, GST_STREAM_ERROR_DECODE, QString::fromUtf8(sf->strerror(file)));
             GstFlowReturn flow;
             g_signal_emit_by_name(source, "end-of-stream", &flow);
             return;

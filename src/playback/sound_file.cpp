@@ -1,11 +1,11 @@
 #include "playback/sound_file.h"
 
 #include "playback/mp3_duration.h"
+#include "playback/sndfile_library.h"
 
 #include <QFile>
 #include <QtEndian>
 
-#include <sndfile.h>
 
 namespace melofon::playback {
 
@@ -14,11 +14,12 @@ namespace {
 // libsndfile reads every coding Windows' own codecs wrote into a WAV file (PCM of any
 // width, float, ADPCM, A-law, μ-law, GSM 6.10, MP3), odd-sized chunks included.
 double wavSeconds(const QString& path) {
+    const SndfileLibrary* sf = sndfile();
     SF_INFO info{};
-    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    SNDFILE* file = sf ? sf->open(QFile::encodeName(path).constData(), SFM_READ, &info) : nullptr;
     if (!file)
         return -1;
-    sf_close(file);
+    sf->close(file);
     const int type = info.format & SF_FORMAT_TYPEMASK;
     if ((type != SF_FORMAT_WAV && type != SF_FORMAT_WAVEX && type != SF_FORMAT_RF64) || info.samplerate <= 0 ||
         info.channels <= 0)
