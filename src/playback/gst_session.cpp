@@ -10,8 +10,6 @@
 #include <malloc.h>
 
 #include <chrono>
-#include <cstring>
-#include <thread>
 
 namespace melofon::playback {
 
@@ -21,9 +19,6 @@ namespace {
 constexpr guint kPlayFlags = (1u << 1) | (1u << 4);
 // How often a playing file's position is read for the player's thread.
 constexpr auto kPositionEvery = std::chrono::milliseconds(500);
-// A length that takes long to count (a large file on a slow share) holds back the news of
-// the start no longer than this; the file then starts with GStreamer's length.
-constexpr auto kLengthWait = std::chrono::seconds(2);
 
 double toSeconds(gint64 nanoseconds) { return double(nanoseconds) / double(GST_SECOND); }
 
@@ -259,51 +254,6 @@ bool GstPlayer::Session::makePipeline() {
     return true;
 }
 
-namespace {
-
-// decodebin's question before it makes an element; GstAutoplugSelectResult is in no header.
-enum { kAutoplugTry = 0, kAutoplugSkip = 2 };
-
-// For the kinds Melofon plays, the elements it chose, whatever else the machine has: another
-// set's decoder (libav's, which decodebin tries first for MP3) would be loaded, with its
-// libraries, to do the same work. Other kinds are left to decodebin's own choice.
-int chooseElement(GstElement*, GstPad*, GstCaps* caps, GstElementFactory* factory, gpointer) {
-    if (!caps || gst_caps_get_size(caps) == 0)
-        return kAutoplugTry;
-    const GstStructure* s = gst_caps_get_structure(caps, 0);
-    const char* chosen = nullptr;
-    gint version = 0;
-    gboolean parsed = FALSE;
-    if (gst_structure_has_name(s, "audio/mpeg") && gst_structure_get_int(s, "mpegversion", &version) && version == 1)
-        chosen = gst_structure_get_boolean(s, "parsed", &parsed) && parsed ? "mpg123audiodec" : "mpegaudioparse";
-    else if (gst_structure_has_name(s, "audio/midi") || gst_structure_has_name(s, "audio/riff-midi"))
-        chosen = "midiparse";
-    else if (gst_structure_has_name(s, "audio/x-midi-event"))
-        chosen = "fluiddec";
-    if (!chosen)
-        return kAutoplugTry;
-    return std::strcmp(GST_OBJECT_NAME(factory), chosen) == 0 ? kAutoplugTry : kAutoplugSkip;
-}
-
-} // namespace
-
-// Each element playbin makes, the output's own included, as it is made.
-void GstPlayer::Session::setUp(GstElement* element) {
-    if (hasFactory(element, "decodebin"))
-        g_signal_connect(element, "autoplug-select", G_CALLBACK(chooseElement), nullptr);
-    if (!soundfont.isEmpty() && hasFactory(element, "fluiddec"))
-        g_object_set(element, "soundfont", soundfont.constData(), nullptr);
-    // The sound server is told the stream is music, and whose: a call then pauses it, and
-    // the desktop's volume for music applies.
-    if (g_object_class_find_property(G_OBJECT_GET_CLASS(element), "stream-properties")) {
-        GstStructure* properties = gst_structure_new("props", "media.role", G_TYPE_STRING, "music", "application.name",
-                                                     G_TYPE_STRING, "Melofon", "application.icon_name", G_TYPE_STRING,
-                                                     "melofon", nullptr);
-        g_object_set(element, "stream-properties", properties, nullptr);
-        gst_structure_free(properties);
-    }
-}
-
 bool GstPlayer::Session::wanted(GstMessage* message) const {
     switch (GST_MESSAGE_TYPE(message)) {
     case GST_MESSAGE_EOS:
@@ -386,48 +336,6 @@ void GstPlayer::Session::openFile(quint64 number, const QString& file, int level
     // Prerolling makes a file that cannot be played fail before it is started; its error
     // arrives as a bus message like any other.
     gst_element_set_state(p, GST_STATE_PAUSED);
-}
-
-// Counting an MP3's frames may read the whole file: it runs beside the preroll, so that
-// the first sound does not wait for it.
-void GstPlayer::Session::startMeasuring(const QString& file) {
-    measuring = true;
-    std::thread([weak = self, number = open, file] {
-        const double seconds = playback::measure(file).seconds;
-        if (auto s = weak.lock()) {
-            Job job(Job::Measured);
-            job.open = number;
-            job.seconds = seconds;
-            s->push(std::move(job));
-        }
-    }).detach();
-}
-
-void GstPlayer::Session::measured(quint64 number, double seconds) {
-    if (number != open)
-        return;
-    const bool late = !measuring; // the start was told without it
-    measuring = false;
-    trueSeconds = seconds;
-    if (std::exchange(startHeld, false)) {
-        started();
-    } else if (late && seconds > 0) {
-        Report r(Report::DurationChanged);
-        r.duration = seconds;
-        report(r);
-    }
-}
-
-// The file opened began to sound: said once its length is known.
-void GstPlayer::Session::started() {
-    if (measuring) {
-        startHeld = true;
-        heldSince = std::chrono::steady_clock::now();
-        return;
-    }
-    Report r(Report::Started);
-    r.duration = duration();
-    report(r);
 }
 
 void GstPlayer::Session::prerolled() {
@@ -594,13 +502,6 @@ void GstPlayer::Session::endIfRefusedJointIsOver() {
     const gint64 now = positionNs.load();
     if (std::exchange(positionWhenDropping, now) == now && phase == Playing)
         finishFile();
-}
-
-void GstPlayer::Session::stopWaitingForLength() {
-    if (!startHeld || std::chrono::steady_clock::now() - heldSince < kLengthWait)
-        return;
-    measuring = startHeld = false;
-    started();
 }
 
 void GstPlayer::Session::tellState(int state) {

@@ -18,7 +18,6 @@
 #include <chrono>
 #include <cstdio>
 #include <map>
-#include <random>
 
 
 namespace melofon::editing {
@@ -54,23 +53,17 @@ public:
 };
 
 TEST(CommandKillTest, ACommandKilledAtAnyInstantIsThereWholeOrNotAtAll) {
-    const unsigned seed = qEnvironmentVariableIsSet("MELOFON_KILL_SEED")
-                              ? unsigned(qEnvironmentVariableIntValue("MELOFON_KILL_SEED"))
-                              : std::random_device{}();
-    std::printf("command kill test seed %u (set MELOFON_KILL_SEED to repeat)\n", seed);
-    std::mt19937 random(seed);
     // A whole round of the five steps, with their syncs, takes some tens of milliseconds
     // after the start. A kill in four lands in the start, which may be completing a
     // command the kill before interrupted.
-    std::uniform_int_distribution<int> delayMicroseconds(2000, 150000);
-    std::chrono::microseconds lastStart{20000};
+    test::KillClock clock("command kill test", 2000, 150000);
 
     TempDir root;
     QString dir;
     int startUp = 0, between = 0, inside = 0, rolledBack = 0, whole = 0;
     int insideStep[test::kKillSteps] = {};
     for (int i = 0; i < kKills; ++i) {
-        SCOPED_TRACE(QStringLiteral("kill %1 (seed %2)").arg(i).arg(seed).toStdString());
+        SCOPED_TRACE(QStringLiteral("kill %1 (seed %2)").arg(i).arg(clock.seed()).toStdString());
         if (i % kKillsPerDirectory == 0) {
             dir = root.file(QStringLiteral("run%1").arg(i));
             ASSERT_TRUE(QDir().mkpath(dir));
@@ -83,13 +76,8 @@ TEST(CommandKillTest, ACommandKilledAtAnyInstantIsThereWholeOrNotAtAll) {
         }
 
         QString why;
-        const bool inStart = random() % 4 == 0;
-        const auto delay = inStart ? std::chrono::microseconds(random() % (lastStart.count() + 1))
-                                   : std::chrono::microseconds(delayMicroseconds(random));
-        const auto killed = test::runAndKill(MELOFON_EDITING_KILL_CHILD, dir, delay, inStart, &why);
+        const auto killed = clock.runAndKill(MELOFON_EDITING_KILL_CHILD, dir, &why);
         ASSERT_TRUE(killed) << why.toStdString();
-        if (killed->said.startsWith("r\n"))
-            lastStart = killed->start;
         const QByteArray& said = killed->said;
         int begun = -1, ended = -1;
         for (const QByteArray& line : said.split('\n')) {

@@ -21,7 +21,6 @@
 #include <chrono>
 #include <cstdio>
 #include <map>
-#include <random>
 #include <vector>
 
 
@@ -133,16 +132,10 @@ TEST(KillTest, EveryTableLeftByAKilledWriterOpensWhole) {
     const QString snapshots = root.file(QStringLiteral("snapshots"));
     ASSERT_TRUE(QDir().mkpath(snapshots));
 
-    const unsigned seed = qEnvironmentVariableIsSet("MELOFON_KILL_SEED")
-                              ? unsigned(qEnvironmentVariableIntValue("MELOFON_KILL_SEED"))
-                              : std::random_device{}();
-    std::printf("kill test seed %u (set MELOFON_KILL_SEED to repeat)\n", seed);
-    std::mt19937 random(seed);
     // After its start the shortest delays kill the child before its first row. Each row
     // costs two syncs, slow on a busy disk: the longest delays leave room for several. A
     // kill in four lands in the start, the tables' creation included.
-    std::uniform_int_distribution<int> delayMicroseconds(1000, 60000);
-    std::chrono::microseconds lastStart{20000};
+    test::KillClock killClock("kill test", 1000, 60000);
 
     struct Expected {
         std::uint32_t committed;
@@ -164,21 +157,15 @@ TEST(KillTest, EveryTableLeftByAKilledWriterOpensWhole) {
     std::vector<Row> previous;
 
     for (int i = 0; i < kKills; ++i) {
-        SCOPED_TRACE(QStringLiteral("kill %1 (seed %2)").arg(i).arg(seed).toStdString());
+        SCOPED_TRACE(QStringLiteral("kill %1 (seed %2)").arg(i).arg(killClock.seed()).toStdString());
         if (i % kKillsPerDirectory == 0) {
             dir = root.file(QStringLiteral("run%1").arg(i / kKillsPerDirectory));
             ASSERT_TRUE(QDir().mkpath(dir));
             tableSeen = false;
             previous.clear();
         }
-        const bool inStart = random() % 4 == 0;
-        const auto delay = inStart ? std::chrono::microseconds(random() % (lastStart.count() + 1))
-                                   : std::chrono::microseconds(delayMicroseconds(random));
         QString why;
-        const auto killed = test::runAndKill(MELOFON_KILL_CHILD, dir, delay, inStart, &why);
-        ASSERT_TRUE(killed) << why.toStdString();
-        if (killed->said.startsWith("r\n"))
-            lastStart = killed->start;
+        ASSERT_TRUE(killClock.runAndKill(MELOFON_KILL_CHILD, dir, &why)) << why.toStdString();
         ++kills;
 
         const QString path = findTableFile(dir, QStringLiteral("DOCUMENT"));

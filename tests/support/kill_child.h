@@ -7,6 +7,7 @@
 // the rest from the spawn, within the time the last start took, to catch a start itself.
 
 #include <QByteArray>
+#include <QtGlobal>
 #include <QFile>
 #include <QString>
 
@@ -18,8 +19,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <optional>
+#include <random>
 #include <thread>
 
 extern char** environ;
@@ -82,5 +85,34 @@ inline std::optional<Killed> runAndKill(const QByteArray& program, const QString
                              : QStringLiteral("the child ended with status %1").arg(status);
     return std::nullopt;
 }
+
+// Kills one child after another at instants drawn from a seed it prints (MELOFON_KILL_SEED
+// repeats it): three in four after the child's "r", up to `longest` later; one in four
+// within the time the last start took.
+class KillClock {
+public:
+    KillClock(const char* test, int shortestMicroseconds, int longestMicroseconds)
+        : seed_(qEnvironmentVariableIsSet("MELOFON_KILL_SEED") ? unsigned(qEnvironmentVariableIntValue("MELOFON_KILL_SEED"))
+                                                               : std::random_device{}()),
+          random_(seed_), afterStart_(shortestMicroseconds, longestMicroseconds) {
+        std::printf("%s seed %u (set MELOFON_KILL_SEED to repeat)\n", test, seed_);
+    }
+    unsigned seed() const { return seed_; }
+
+    std::optional<Killed> runAndKill(const QByteArray& program, const QString& dir, QString* why) {
+        const bool inStart = random_() % 4 == 0;
+        const auto delay = std::chrono::microseconds(inStart ? random_() % (lastStart_.count() + 1) : afterStart_(random_));
+        auto killed = test::runAndKill(program, dir, delay, inStart, why);
+        if (killed && killed->said.startsWith("r\n"))
+            lastStart_ = killed->start;
+        return killed;
+    }
+
+private:
+    unsigned seed_;
+    std::mt19937 random_;
+    std::uniform_int_distribution<int> afterStart_;
+    std::chrono::microseconds lastStart_{20000};
+};
 
 } // namespace melofon::test
