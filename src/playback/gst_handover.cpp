@@ -238,7 +238,8 @@ void GstPlayer::Session::streamStart() {
     }
     if (!file)
         return;
-    measuring = startHeld = false; // measured before it was queued
+    tellHeldStart();
+    measuring = false; // this one was measured before it was queued
     path = file->path;
     missingDecoder.clear();
     Report r(Report::HandedOver);

@@ -59,9 +59,16 @@ void GstPlayer::Session::started() {
 }
 
 void GstPlayer::Session::stopWaitingForLength() {
-    if (!startHeld || std::chrono::steady_clock::now() - heldSince < kLengthWait)
+    if (startHeld && std::chrono::steady_clock::now() - heldSince >= kLengthWait)
+        tellHeldStart();
+}
+
+// The file is over, or another follows it, before its length was counted: its start is
+// told now, or the player would wait for it while nothing plays.
+void GstPlayer::Session::tellHeldStart() {
+    if (!std::exchange(startHeld, false))
         return;
-    measuring = startHeld = false;
+    measuring = false;
     started();
 }
 

@@ -466,6 +466,7 @@ void GstPlayer::Session::samplePosition() {
 }
 
 void GstPlayer::Session::finishFile() {
+    tellHeldStart();
     // At its end the parser knows the length exactly, where we did not know it better.
     if (const double d = duration(); d > 0 && trueSeconds == 0) {
         Report r(Report::DurationChanged);

@@ -158,6 +158,7 @@ struct GstPlayer::Session {
     void measured(quint64 number, double seconds);
     void started();
     void stopWaitingForLength();
+    void tellHeldStart();
     double duration() const;
     bool silentFallback() const;
     void play();
