@@ -119,9 +119,11 @@ QString play(GstPlayer& player, const QString& path) {
     player.setFileName(path);
     const quint64 open = player.Opens();
     player.Play();
+    // Longer than the player's own 10 s give-up: a synthesizer loading its soundfont under
+    // the sanitizers, beside other tests, has taken more than 5 s.
     const bool told = waitUntil([&] {
         return heard.failures.count(open) || std::find(heard.started.begin(), heard.started.end(), open) != heard.started.end();
-    });
+    }, 15000);
     EXPECT_TRUE(told) << "no word on " << path.toStdString();
     return heard.failures.count(open) ? heard.failures[open] : QString();
 }
@@ -313,7 +315,7 @@ TEST_P(EachKind, PlaysWholeWithItsTrueLength) {
         ASSERT_EQ(play(player, path), QString());
         EXPECT_EQ(player.FileName(), path);
         const double atStart = player.Duration();
-        ASSERT_TRUE(waitUntil([&] { return player.PlayState() == MediaPlayer::Stopped; })) << "no word of the end";
+        ASSERT_TRUE(waitUntil([&] { return player.PlayState() == MediaPlayer::Stopped; }, 15000)) << "no word of the end";
         EXPECT_TRUE(player.lastError().isEmpty()) << player.lastError().toStdString();
         const qint64 frames = counted.frames;
         EXPECT_NEAR(double(frames), k.seconds * k.rate, k.slack) << "samples out";
