@@ -603,8 +603,10 @@ void reportMemory(const QString& dir) {
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen"); // the children go on the display
+    // GStreamer as the program has it: its own plugins only.
+    GstPlayer::keepToOwnPlugins();
     QApplication app(argc, argv);
-    gst_init(nullptr, nullptr);
+    GstPlayer::startEngine();
     QTemporaryDir dir;
     const QStringList parts = app.arguments().mid(1);
     const auto wanted = [&](const char* part) { return parts.isEmpty() || parts.contains(QLatin1String(part)); };

@@ -33,6 +33,6 @@ fi
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 for p in libqt6widgets6 libgstreamer1.0-0 gstreamer1.0-plugins-good gstreamer1.0-plugins-bad \
-  timgm6mb-soundfont; do
+  timgm6mb-soundfont libsndfile1; do
   grep -q "\b$p\b" <<<"$depends" || { echo "Depends lacks $p" >&2; exit 1; }
 done

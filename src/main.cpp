@@ -37,6 +37,7 @@ int main(int argc, char* argv[]) {
     // once per thread that ever loaded one). Playing sound is far from contended enough to
     // feel the difference.
     mallopt(M_ARENA_MAX, 1);
+    melofon::playback::GstPlayer::keepToOwnPlugins();
     // --help, --version and an option of no one's are answered before Qt looks for a
     // display; Qt's own options (one dash) are Qt's to take out.
     {
@@ -107,9 +108,6 @@ int main(int argc, char* argv[]) {
     window.start();
     // The desktop's media keys and player controls.
     mpris.attach(window, window.playback());
-    // Without sound the playlists can still be edited.
-    if (!player.unavailable().isEmpty())
-        QMessageBox::warning(&window, QStringLiteral("Melofon"), player.unavailable());
     if (!start.file.isEmpty())
         window.ReproducirArchivo(start.file);
     // The close box: the window has stopped the sound; the rest ends as "Salir" ends it.

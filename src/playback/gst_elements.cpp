@@ -1,5 +1,5 @@
-// The elements playbin makes, as it makes them: which decoders, the synthesizer's
-// soundfont, what the sound server is told of the stream.
+// The plugins GStreamer may load, and the elements playbin makes, as it makes them: which
+// decoders, the synthesizer's soundfont, what the sound server is told of the stream.
 
 #include "playback/gst_session.h"
 
@@ -34,6 +34,16 @@ int chooseElement(GstElement*, GstPad*, GstCaps* caps, GstElementFactory* factor
 }
 
 } // namespace
+
+QByteArray ownPluginList() {
+    return QByteArrayLiteral(
+        // The pipeline, and how it finds what a file holds.
+        "coreelements,playback,typefindfunctions,app,"
+        // MP3, with its tags; MIDI; WAV, where libsndfile is missing.
+        "id3demux,apetag,audioparsers,mpg123,midi,fluidsynthmidi,wavparse,alaw,mulaw,"
+        // The way to the output, and every output autoaudiosink may choose.
+        "audioconvert,audioresample,volume,autodetect,pulseaudio,pipewire,alsa,jack,oss4,ossaudio,openal");
+}
 
 // Each element playbin makes, the output's own included, as it is made.
 void GstPlayer::Session::setUp(GstElement* element) {

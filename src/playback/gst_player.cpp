@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <optional>
 #include <thread>
 
 namespace melofon::playback {
@@ -20,16 +21,53 @@ constexpr auto kProbeFresh = std::chrono::seconds(30);
 // Files looked at for the queue at once; more wait, and are opened the usual way meanwhile.
 constexpr int kProbesAtOnce = 4;
 
-void initGStreamer() {
+// What keepToOwnPlugins() put in the environment for GStreamer's start, and the user's
+// own registry, given back once GStreamer has read them: other programs started from this
+// one (the system information) are to see the user's environment.
+struct OwnPlugins {
+    bool set = false;
+    std::optional<QByteArray> userRegistry;
+};
+OwnPlugins& ownPlugins() {
+    static OwnPlugins own;
+    return own;
+}
+
+} // namespace
+
+void GstPlayer::keepToOwnPlugins() {
+    OwnPlugins& own = ownPlugins();
+    if (own.set || qEnvironmentVariableIsSet("GST_PLUGIN_LOADING_WHITELIST"))
+        return;
+    if (qEnvironmentVariableIsSet("GST_REGISTRY"))
+        own.userRegistry = qgetenv("GST_REGISTRY");
+    // Not the machine's registry: written with this list, it would make every other program
+    // scan all the plugins again.
+    qputenv("GST_PLUGIN_LOADING_WHITELIST", ownPluginList());
+    qputenv("GST_REGISTRY", QByteArray(g_get_user_cache_dir()) + "/melofon/gstreamer-1.0/registry.bin");
+    own.set = true;
+}
+
+void GstPlayer::startEngine() { startGStreamer(); }
+
+void startGStreamer() {
     static std::once_flag once;
     std::call_once(once, [] {
         // The name the sound server shows for the program's connection.
         g_set_application_name("Melofon");
         gst_init(nullptr, nullptr);
+        // Put back in place: a variable replaced or removed, never one added, so that a
+        // thread reading the environment meanwhile is not left with a freed copy of it.
+        OwnPlugins& own = ownPlugins();
+        if (own.set) {
+            qunsetenv("GST_PLUGIN_LOADING_WHITELIST");
+            if (own.userRegistry)
+                qputenv("GST_REGISTRY", *own.userRegistry);
+            else
+                qunsetenv("GST_REGISTRY");
+        }
     });
 }
-
-} // namespace
 
 // Where a probe's thread sends what it found; cleared when the player goes.
 struct GstPlayer::ProbeLink {
@@ -38,36 +76,17 @@ struct GstPlayer::ProbeLink {
     GstPlayer* player = nullptr;
 };
 
-GstPlayer::GstPlayer(const QString& audioSink, const QString& soundfont) {
-    initGStreamer();
-    const QByteArray description = audioSink.toUtf8();
-    // Tried once here, so that an output that cannot be made is said at start.
-    GError* error = nullptr;
-    GstElement* probe = gst_parse_bin_from_description(description.constData(), TRUE, &error);
-    if (!probe)
-        unavailable_ = QStringLiteral("No se puede preparar la salida de sonido «%1»: %2")
-                           .arg(audioSink, error ? fromUtf8(error->message) : QString());
-    else
-        gst_object_unref(gst_object_ref_sink(probe));
-    g_clear_error(&error);
-    makeSink_ = [description] { return gst_parse_bin_from_description(description.constData(), TRUE, nullptr); };
+GstPlayer::GstPlayer(const QString& audioSink, const QString& soundfont) : sinkDescription_(audioSink.toUtf8()) {
     init(soundfont);
 }
 
 GstPlayer::GstPlayer(SinkFactory makeSink, const QString& soundfont) : makeSink_(std::move(makeSink)) {
-    initGStreamer();
     init(soundfont);
 }
 
 void GstPlayer::init(const QString& soundfont) {
     notifier_ = std::make_unique<PlayerNotifier>();
     soundfont_ = QFile::encodeName(soundfont);
-    if (GstElementFactory* playbin = gst_element_factory_find("playbin"))
-        gst_object_unref(playbin);
-    else
-        unavailable_ = QStringLiteral(
-            "No se puede reproducir sonido: falta el reproductor de GStreamer (playbin), del "
-            "paquete gstreamer1.0-plugins-base.");
     probeLink_ = std::make_shared<ProbeLink>();
     probeLink_->target = notifier_.get();
     probeLink_->player = this;
@@ -103,6 +122,7 @@ std::shared_ptr<GstPlayer::Session> GstPlayer::session() {
     s->id = ++sessions_;
     s->self = s;
     s->makeSink = makeSink_;
+    s->sinkDescription = sinkDescription_;
     s->soundfont = soundfont_;
     s->target = notifier_.get();
     s->player = this;
@@ -396,6 +416,12 @@ void GstPlayer::deliver(const Report& r) {
             emit notifier->noAudioOutput(QStringLiteral(
                 "No se encontró ninguna salida de sonido (PulseAudio, PipeWire o ALSA): los "
                 "archivos se reproducen sin que se oiga nada."));
+        break;
+    case Report::Unavailable:
+        // Later files fail at once, with this reason; the file that found it fails next.
+        unavailable_ = r.message;
+        if (!std::exchange(toldNoOutput_, true))
+            emit notifier->noAudioOutput(r.message);
         break;
     case Report::Tags: {
         // A file sends its tags in parts; what a part leaves out is kept.

@@ -48,8 +48,19 @@ public:
     GstPlayer(const GstPlayer&) = delete;
     GstPlayer& operator=(const GstPlayer&) = delete;
 
-    // Empty when the player can play; otherwise why it cannot (no playbin, an output that
-    // cannot be made), and every file then fails with that reason.
+    // For the program, at its start and before any other thread: GStreamer, once started,
+    // knows only the plugins Melofon plays with, from a registry of its own. A machine's
+    // other plugins (libav's hundreds of decoders, say) would otherwise be read into memory
+    // at every start, and their formats parsed at every file. A list of the user's own
+    // (GST_PLUGIN_LOADING_WHITELIST) is kept.
+    static void keepToOwnPlugins();
+    // Starts GStreamer now, for a program that uses it itself; the player starts it with its
+    // first file, on a worker, so that a window that plays nothing never loads it.
+    static void startEngine();
+
+    // Empty while the player can play, as far as it knows; otherwise why it cannot (no
+    // playbin, an output that cannot be made), found with the first file and said once by
+    // noAudioOutput(); every file then fails with that reason.
     QString unavailable() const { return unavailable_; }
 
     QString FileName() const override { return fileName_; }
@@ -104,6 +115,7 @@ private:
 
     std::unique_ptr<PlayerNotifier> notifier_;
     SinkFactory makeSink_;
+    QByteArray sinkDescription_; // or, from a description, made with it
     QByteArray soundfont_;
     QString unavailable_;
     std::shared_ptr<Session> session_;

@@ -197,16 +197,44 @@ void GstPlayer::Session::failWith(const Failure& failure, const QString& what) {
     fail(message);
 }
 
-bool GstPlayer::Session::makePipeline() {
+// The output from its description, with what is wrong with it; or the test's own.
+GstElement* GstPlayer::Session::makeOutput(QString& why) {
+    if (makeSink)
+        return makeSink();
+    GError* error = nullptr;
+    GstElement* output = gst_parse_bin_from_description(sinkDescription.constData(), TRUE, &error);
+    if (!output)
+        why = QStringLiteral("No se puede preparar la salida de sonido «%1»: %2")
+                  .arg(QString::fromUtf8(sinkDescription), error ? fromUtf8(error->message) : QString());
+    g_clear_error(&error);
+    return output;
+}
+
+// GStreamer is started here, with the first file: a window that plays nothing never loads it.
+bool GstPlayer::Session::makePipeline(QString& why) {
     if (pipeline.load())
         return true;
-    GstElement* output = makeSink();
-    if (!output)
+    startGStreamer();
+    const auto unavailable = [&] {
+        if (why.isEmpty()) {
+            why = QStringLiteral("no se pudo preparar la salida de sonido.");
+            return false;
+        }
+        Report r(Report::Unavailable);
+        r.message = why;
+        report(r);
         return false;
+    };
     GstElement* p = gst_element_factory_make("playbin", nullptr);
     if (!p) {
-        gst_object_unref(gst_object_ref_sink(output));
-        return false;
+        why = QStringLiteral("No se puede reproducir sonido: falta el reproductor de GStreamer (playbin), del "
+                             "paquete gstreamer1.0-plugins-base.");
+        return unavailable();
+    }
+    GstElement* output = makeOutput(why);
+    if (!output) {
+        gst_object_unref(gst_object_ref_sink(p));
+        return unavailable();
     }
     // A video stream still looks for a real video output unless given one, which can take
     // seconds; this one is never fed, the video flag being off.
@@ -310,8 +338,9 @@ void GstPlayer::Session::openFile(quint64 number, const QString& file, int level
     if (!refusal.isEmpty())
         return fail(QStringLiteral("No se puede abrir %1: %2").arg(quoted(file), refusal));
     const SoundFile found = examine(file);
-    if (!makePipeline())
-        return fail(QStringLiteral("No se puede abrir %1: no se pudo preparar la salida de sonido.").arg(quoted(file)));
+    QString why;
+    if (!makePipeline(why))
+        return fail(QStringLiteral("No se puede abrir %1: %2").arg(quoted(file), why));
     QByteArray uri;
     if (found.kind == SoundFile::Wav) {
         uri = sndfileUri(file).toUtf8();

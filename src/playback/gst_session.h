@@ -20,6 +20,12 @@
 
 namespace melofon::playback {
 
+// GStreamer's start, once in the process (gst_player.cpp).
+void startGStreamer();
+// The plugins Melofon plays with, as GStreamer's list of the plugins it may load
+// (gst_elements.cpp).
+QByteArray ownPluginList();
+
 struct GstPlayer::Report {
     enum Kind {
         Prerolled,       // open and ready to play
@@ -31,6 +37,7 @@ struct GstPlayer::Report {
         Joint,           // the playing file is over and the queued `cue` is to sound next
         DurationChanged,
         NoOutput,
+        Unavailable,     // nothing can be played: `message` says why
         EngineState,     // the engine paused or resumed the file itself: `state`
         Tags,            // the playing file's tags reached the output: `tags`
     };
@@ -67,6 +74,7 @@ struct GstPlayer::Session {
     quint64 id = 0;
     std::weak_ptr<Session> self;
     SinkFactory makeSink;
+    QByteArray sinkDescription; // the output's, when there is no makeSink
     QByteArray soundfont;
 
     // The link back to the player; cleared when the player lets the session go.
@@ -148,7 +156,8 @@ struct GstPlayer::Session {
     void beginFile(bool alone); // alone: hands over nothing
     void fail(const QString& message);
     void failWith(const Failure& failure, const QString& what);
-    bool makePipeline();
+    bool makePipeline(QString& why);
+    GstElement* makeOutput(QString& why);
     void setUp(GstElement* element);
     bool wanted(GstMessage* message) const;
     void applyVolume();

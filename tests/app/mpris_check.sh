@@ -68,6 +68,9 @@ monitor=$!
 [[ $(get org.mpris.MediaPlayer2 DesktopEntry) == "(<'melofon'>,)" ]] || fail "DesktopEntry"
 expect PlaybackStatus "'Stopped'"
 expect Metadata NoTrack
+plugins() { grep -o 'gstreamer-1.0/libgst[a-z0-9_]*\.so' "/proc/$pid/maps" | sed 's/.*libgst//; s/\.so//' | sort -u | tr "\n" " " || true; }
+# The sound engine waits for the first file.
+[[ -z $(plugins) ]] || fail "GStreamer plugins loaded before any file: $(plugins)"
 
 # The playlist is chosen and played; the title is the caption's (the path without its first
 # folder) where the file has no tags.
@@ -88,6 +91,9 @@ expect_ctl "*tres.mp3" metadata xesam:url
 expect_ctl "Canción de prueba" metadata title
 expect_ctl "Ana Pérez" metadata artist
 expect_ctl "Tonos" metadata album
+# Its own decoder, and no other set's (libav's, where one CI group installs it).
+loaded=" $(plugins)"
+[[ $loaded == *" mpg123 "* && $loaded != *" libav "* ]] || fail "GStreamer plugins loaded: $loaded"
 # Play resumes a paused file; Stop, then Play plays the playlist again.
 ctl play-pause
 expect_ctl Paused status
