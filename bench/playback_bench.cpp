@@ -577,24 +577,60 @@ void reportMemory(const QString& dir) {
                 qEnvironmentVariableIsEmpty("PULSE_SERVER") && qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")
                     ? "the default output"
                     : "the sound server");
-    for (const auto& [name, file] : {std::pair{"idle", QString()}, std::pair{"MP3", mp3}, std::pair{"MIDI", midi}}) {
+    // The program as a user starts it, its window shown and the file some seconds in; with
+    // `log`, GStreamer's note of each element made goes there.
+    const auto runProgram = [&](const QString& file, const QString& log) {
         QTemporaryDir home;
         QProcess child;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_DATA_HOME"), home.path());
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), display ? QStringLiteral("xcb") : QStringLiteral("offscreen"));
+        if (!log.isEmpty()) {
+            env.insert(QStringLiteral("GST_DEBUG"), QStringLiteral("GST_ELEMENT_FACTORY:4"));
+            env.insert(QStringLiteral("GST_DEBUG_FILE"), log);
+        }
         child.setProcessEnvironment(env);
         child.start(QStringLiteral(MELOFON_PROGRAM), file.isEmpty() ? QStringList() : QStringList{file});
         if (!child.waitForStarted())
             throw std::runtime_error("the program did not start");
-        // Some seconds in: the window drawn, the file well into its playing.
         runFor(6000);
         const Footprint fp = footprintOf(child.processId());
         child.kill();
         child.waitForFinished();
+        return fp;
+    };
+    for (const auto& [name, file] : {std::pair{"idle", QString()}, std::pair{"MP3", mp3}, std::pair{"MIDI", midi}}) {
+        const Footprint fp = runProgram(file, {});
         std::printf("  %-5s peak RSS %5.1f, RSS %5.1f, PSS %5.1f; GStreamer plugins loaded: %s\n", name,
                     double(fp.peakRss) / 1000, double(fp.rss) / 1000, double(fp.pss) / 1000,
                     fp.plugins.isEmpty() ? "none" : qPrintable(fp.plugins.join(QLatin1Char(' '))));
+        if (file.isEmpty())
+            continue;
+        // Again, apart, for the decoders: the log takes memory of its own.
+        const QString log = dir + QStringLiteral("/elementos.log");
+        QFile::remove(log);
+        runProgram(file, log);
+        QFile made(log);
+        QStringList decoders;
+        if (made.open(QIODevice::ReadOnly)) {
+            static const QByteArray kMarker = "creating element \"";
+            for (const QByteArray& line : made.readAll().split('\n')) {
+                const qsizetype at = line.indexOf(kMarker);
+                if (at < 0)
+                    continue;
+                const QByteArray element = line.mid(at + kMarker.size()).split('"').value(0);
+                // One this process does not know is another set's, which would be news.
+                GstElementFactory* f = gst_element_factory_find(element.constData());
+                const char* klass = f ? gst_element_factory_get_metadata(f, GST_ELEMENT_METADATA_KLASS) : "";
+                const bool decoder = !f || (std::strstr(klass, "Decoder") && !std::strstr(klass, "Bin"));
+                if (f)
+                    gst_object_unref(f);
+                if (decoder && !decoders.contains(QString::fromUtf8(element)))
+                    decoders << QString::fromUtf8(element);
+            }
+        }
+        std::printf("  %-5s decoders the pipeline made: %s\n", "",
+                    decoders.isEmpty() ? "none" : qPrintable(decoders.join(QLatin1Char(' '))));
     }
 }
 

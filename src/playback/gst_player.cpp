@@ -56,6 +56,7 @@ void startGStreamer() {
         // The name the sound server shows for the program's connection.
         g_set_application_name("Melofon");
         gst_init(nullptr, nullptr);
+        recogniseOwnKindsFirst();
         // Put back in place: a variable replaced or removed, never one added, so that a
         // thread reading the environment meanwhile is not left with a freed copy of it.
         OwnPlugins& own = ownPlugins();

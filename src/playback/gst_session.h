@@ -22,9 +22,10 @@ namespace melofon::playback {
 
 // GStreamer's start, once in the process (gst_player.cpp).
 void startGStreamer();
-// The plugins Melofon plays with, as GStreamer's list of the plugins it may load
-// (gst_elements.cpp).
+// The plugins Melofon plays with, as GStreamer's list of the plugins it may load; its own
+// recognition of the kinds it plays (gst_elements.cpp).
 QByteArray ownPluginList();
+void recogniseOwnKindsFirst();
 
 struct GstPlayer::Report {
     enum Kind {

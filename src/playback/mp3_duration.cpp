@@ -148,6 +148,13 @@ std::optional<Header> vbrHeader(Reader& in, qint64 at, const Frame& f) {
 
 } // namespace
 
+int mp3FrameBytes(const unsigned char* header, int* stream) {
+    const std::optional<Frame> f = parseHeader(header);
+    if (f && stream)
+        *stream = f->version << 20 | f->rate;
+    return f ? f->bytes : 0;
+}
+
 double mp3Seconds(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))

@@ -12,4 +12,8 @@ namespace melofon::playback {
 // Layer III frames, or frames of free bit rate, which only a decoder can measure.
 double mp3Seconds(const QString& path);
 
+// The bytes of the Layer III frame whose four-byte header is at `header`; 0 if it is none.
+// `stream`, when given, gets what the frames of one stream have in common.
+int mp3FrameBytes(const unsigned char* header, int* stream = nullptr);
+
 } // namespace melofon::playback
