@@ -36,6 +36,7 @@
 #include <QUrl>
 
 #include <gst/gst.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -635,8 +636,8 @@ void reportMemory(const QString& dir) {
 }
 
 // A first sound, in a process of its own with GStreamer not yet started there: Melofon's
-// player from the file given to it, or a bare playbin from gst_init, each into a fakesink
-// that keeps time. Prints milliseconds.
+// player from the file given to it (its engine opened then, as in the program), or a bare
+// playbin from gst_init, each into a fakesink that keeps time. Prints milliseconds.
 int firstSound(bool bare, const char* file, int argc, char** argv) {
     static std::atomic<gint64> heard{0};
     const auto sink = [] {
@@ -667,6 +668,15 @@ int firstSound(bool bare, const char* file, int argc, char** argv) {
         QApplication app(argc, argv);
         GstPlayer player(sink);
         asked = g_get_monotonic_time();
+        // The engine as the program has it: opened from beside the program with the first
+        // file, not linked in.
+        const QByteArray engine = QFile::encodeName(QFileInfo(QStringLiteral(MELOFON_PROGRAM)).path()) + "/melofon-gst.so";
+        void* library = dlopen(engine.constData(), RTLD_NOW | RTLD_LOCAL);
+        using Entry = const GstPlayer::EngineEntry* (*)();
+        const auto entry = library ? reinterpret_cast<Entry>(dlsym(library, "melofon_engine")) : nullptr;
+        if (!entry)
+            return 1;
+        GstPlayer::linkEngine(entry());
         player.setFileName(path);
         player.Play();
         QElapsedTimer limit;

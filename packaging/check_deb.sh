@@ -14,7 +14,7 @@ mkdir -p "$out"
 # Every file, and nothing else: in particular no tables, which an installed copy keeps
 # in the user's data directory.
 expected=$(
-  printf '%s\n' ./usr/bin/melofon ./usr/share/applications/melofon.desktop \
+  printf '%s\n' ./usr/bin/melofon ./usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)/melofon/melofon-gst.so ./usr/share/applications/melofon.desktop \
     ./usr/share/doc/melofon/changelog.gz ./usr/share/doc/melofon/copyright \
     ./usr/share/icons/hicolor/scalable/apps/melofon.svg ./usr/share/man/man1/melofon.1.gz \
     ./usr/share/metainfo/org.example.melofon.metainfo.xml

@@ -1,5 +1,6 @@
-// The plugins GStreamer may load, and the elements playbin makes, as it makes them: which
-// decoders, the synthesizer's soundfont, what the sound server is told of the stream.
+// How the kinds Melofon plays are recognised, and the elements playbin makes, as it makes
+// them: which decoders, the synthesizer's soundfont, what the sound server is told of the
+// stream.
 
 #include "playback/gst_session.h"
 #include "playback/mp3_duration.h"
@@ -97,16 +98,6 @@ void recogniseOwnKindsFirst() {
     // and first for these extensions too.
     gst_type_find_register(nullptr, "melofon-sound", GST_RANK_PRIMARY + 1000, recognise, "mp3,mid,midi,kar,rmi,wav",
                            nullptr, nullptr, nullptr);
-}
-
-QByteArray ownPluginList() {
-    return QByteArrayLiteral(
-        // The pipeline, and how it finds what a file holds.
-        "coreelements,playback,typefindfunctions,app,"
-        // MP3, with its tags; MIDI; WAV, where libsndfile is missing.
-        "id3demux,apetag,audioparsers,mpg123,midi,fluidsynthmidi,wavparse,alaw,mulaw,"
-        // The way to the output, and every output autoaudiosink may choose.
-        "audioconvert,audioresample,volume,autodetect,pulseaudio,pipewire,alsa,jack,oss4,ossaudio,openal");
 }
 
 // Each element playbin makes, the output's own included, as it is made.

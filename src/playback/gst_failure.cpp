@@ -1,33 +1,12 @@
 #include "playback/gst_failure.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-
 #include <cstring>
 
 namespace melofon::playback {
 
-QString quoted(const QString& path) { return QStringLiteral("«%1»").arg(QDir::toNativeSeparators(path)); }
-
-QString fromUtf8(const char* text) { return QString::fromUtf8(text ? text : ""); }
-
 bool hasFactory(GstElement* element, const char* name) {
     GstElementFactory* factory = gst_element_get_factory(element);
     return factory && std::strcmp(GST_OBJECT_NAME(factory), name) == 0;
-}
-
-QString refusalOf(const QString& path) {
-    const QFileInfo info(path);
-    if (!info.exists())
-        return QStringLiteral("el archivo no existe.");
-    if (info.isDir())
-        return QStringLiteral("es una carpeta, no un archivo.");
-    if (!info.isFile())
-        return QStringLiteral("no es un archivo normal (es una tubería, un dispositivo o un socket).");
-    if (info.size() == 0)
-        return QStringLiteral("el archivo está vacío.");
-    return {};
 }
 
 QString describe(const Failure& failure, const QString& what, const QString& file,
@@ -55,12 +34,6 @@ QString describe(const Failure& failure, const QString& what, const QString& fil
     if (failure.domain == GST_CORE_ERROR && failure.code == GST_CORE_ERROR_MISSING_PLUGIN)
         return head + QStringLiteral("falta un complemento de GStreamer para este tipo de archivo.");
     return head + (failure.detail.isEmpty() ? QStringLiteral("error desconocido.") : failure.detail);
-}
-
-QString noAnswer(const QString& file) {
-    return QStringLiteral("No se puede abrir %1: el archivo no responde (puede estar en una carpeta "
-                          "de red que no contesta).")
-        .arg(quoted(file));
 }
 
 } // namespace melofon::playback

@@ -1,10 +1,15 @@
 #include "playback/gst_player.h"
 
-#include "playback/gst_session.h"
+#include "playback/file_wording.h"
+#include "playback/gst_engine.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QPointer>
+#include <QStandardPaths>
 #include <QTimer>
+
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <optional>
@@ -21,6 +26,15 @@ constexpr auto kProbeFresh = std::chrono::seconds(30);
 // Files looked at for the queue at once; more wait, and are opened the usual way meanwhile.
 constexpr int kProbesAtOnce = 4;
 
+// The plugins Melofon plays with, as GStreamer's list of the plugins it may load.
+constexpr char kOwnPlugins[] =
+    // The pipeline, and how it finds what a file holds (for other kinds than its own).
+    "coreelements,playback,typefindfunctions,app,"
+    // MP3, with its tags; MIDI; WAV, where libsndfile is missing.
+    "id3demux,apetag,audioparsers,mpg123,midi,fluidsynthmidi,wavparse,alaw,mulaw,"
+    // The way to the output, and every output autoaudiosink may choose.
+    "audioconvert,audioresample,volume,autodetect,pulseaudio,pipewire,alsa,jack,oss4,ossaudio,openal";
+
 // What keepToOwnPlugins() put in the environment for GStreamer's start, and the user's
 // own registry, given back once GStreamer has read them: other programs started from this
 // one (the system information) are to see the user's environment.
@@ -33,6 +47,51 @@ OwnPlugins& ownPlugins() {
     return own;
 }
 
+// Put back in place: a variable replaced or removed, never one added, so that a thread
+// reading the environment meanwhile is not left with a freed copy of it.
+void giveEnvironmentBack() {
+    OwnPlugins& own = ownPlugins();
+    if (!own.set)
+        return;
+    qunsetenv("GST_PLUGIN_LOADING_WHITELIST");
+    if (own.userRegistry)
+        qputenv("GST_REGISTRY", *own.userRegistry);
+    else
+        qunsetenv("GST_REGISTRY");
+}
+
+const GstPlayer::EngineEntry* linkedEngine = nullptr;
+
+// The engine, from the library beside the program (a build) or in its private library
+// folder (installed), opened the first time a file is: a few milliseconds on the window's thread;
+// GStreamer itself starts on the worker. Null, with `why`, when it cannot be opened.
+const GstPlayer::EngineEntry* engine(QString& why) {
+    if (linkedEngine)
+        return linkedEngine;
+    static QString failure;
+    static const GstPlayer::EngineEntry* const loaded = []() -> const GstPlayer::EngineEntry* {
+        const QString dir = QCoreApplication::applicationDirPath();
+        for (const QString& path : {dir + QStringLiteral("/melofon-gst.so"),
+                                    dir + QStringLiteral("/../" MELOFON_ENGINE_DIR "/melofon-gst.so")}) {
+            if (!QFile::exists(path))
+                continue;
+            if (void* handle = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL)) {
+                using Entry = const GstPlayer::EngineEntry* (*)();
+                if (auto entry = reinterpret_cast<Entry>(dlsym(handle, "melofon_engine")))
+                    return entry();
+            }
+            failure = QString::fromLocal8Bit(dlerror());
+            return nullptr;
+        }
+        failure = QStringLiteral("no está en %1").arg(dir);
+        return nullptr;
+    }();
+    if (!loaded)
+        why = QStringLiteral("No se puede reproducir sonido: falta el motor de sonido de Melofon (melofon-gst.so): %1")
+                  .arg(failure);
+    return loaded;
+}
+
 } // namespace
 
 void GstPlayer::keepToOwnPlugins() {
@@ -43,31 +102,20 @@ void GstPlayer::keepToOwnPlugins() {
         own.userRegistry = qgetenv("GST_REGISTRY");
     // Not the machine's registry: written with this list, it would make every other program
     // scan all the plugins again.
-    qputenv("GST_PLUGIN_LOADING_WHITELIST", ownPluginList());
-    qputenv("GST_REGISTRY", QByteArray(g_get_user_cache_dir()) + "/melofon/gstreamer-1.0/registry.bin");
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    qputenv("GST_PLUGIN_LOADING_WHITELIST", kOwnPlugins);
+    qputenv("GST_REGISTRY", QFile::encodeName(cache + QStringLiteral("/melofon/gstreamer-1.0/registry.bin")));
     own.set = true;
 }
 
-void GstPlayer::startEngine() { startGStreamer(); }
+void GstPlayer::linkEngine(const EngineEntry* engine) { linkedEngine = engine; }
 
-void startGStreamer() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        // The name the sound server shows for the program's connection.
-        g_set_application_name("Melofon");
-        gst_init(nullptr, nullptr);
-        recogniseOwnKindsFirst();
-        // Put back in place: a variable replaced or removed, never one added, so that a
-        // thread reading the environment meanwhile is not left with a freed copy of it.
-        OwnPlugins& own = ownPlugins();
-        if (own.set) {
-            qunsetenv("GST_PLUGIN_LOADING_WHITELIST");
-            if (own.userRegistry)
-                qputenv("GST_REGISTRY", *own.userRegistry);
-            else
-                qunsetenv("GST_REGISTRY");
-        }
-    });
+void GstPlayer::startEngine() {
+    QString why;
+    if (const EngineEntry* e = engine(why)) {
+        e->start();
+        giveEnvironmentBack();
+    }
 }
 
 // Where a probe's thread sends what it found; cleared when the player goes.
@@ -115,28 +163,31 @@ GstPlayer::~GstPlayer() {
     }
 }
 
-std::shared_ptr<GstPlayer::Session> GstPlayer::session() {
+std::shared_ptr<GstPlayer::Engine> GstPlayer::session() {
     if (session_ && session_->reusable())
         return session_;
     retire(session_);
-    auto s = std::make_shared<Session>();
-    s->id = ++sessions_;
-    s->self = s;
-    s->makeSink = makeSink_;
-    s->sinkDescription = sinkDescription_;
-    s->soundfont = soundfont_;
-    s->target = notifier_.get();
-    s->player = this;
-    std::thread(&Session::run, s).detach();
-    session_ = s;
-    return s;
+    QString why;
+    const EngineEntry* e = engine(why);
+    if (!e)
+        return nullptr;
+    EngineSetup setup;
+    setup.id = ++sessions_;
+    setup.makeSink = makeSink_;
+    setup.sinkDescription = sinkDescription_;
+    setup.soundfont = soundfont_;
+    setup.target = notifier_.get();
+    setup.deliver = [this](const Report& r) { deliver(r); };
+    setup.started = giveEnvironmentBack;
+    session_ = e->newSession(std::move(setup));
+    return session_;
 }
 
-void GstPlayer::retire(const std::shared_ptr<Session>& s) {
+void GstPlayer::retire(const std::shared_ptr<Engine>& s) {
     if (!s)
         return;
     s->detach();
-    s->push(Session::Job::Quit);
+    s->push(Job::Quit);
     std::erase_if(retired_, [](const auto& weak) { return weak.expired(); });
     retired_.push_back(s);
     if (s == session_)
@@ -165,8 +216,16 @@ void GstPlayer::setFileName(const QString& path) {
         openWait_->stop();
         // Lets the pipeline go, and a MIDI synthesizer with it.
         if (session_)
-            session_->push(Session::Job::Close);
+            session_->push(Job::Close);
         return;
+    }
+    QString why;
+    if (unavailable_.isEmpty() && !engine(why)) {
+        // Said once, like an output that cannot be made; the file then fails with it.
+        unavailable_ = why;
+        if (!std::exchange(toldNoOutput_, true))
+            QMetaObject::invokeMethod(notifier_.get(), [n = notifier_.get(), why] { emit n->noAudioOutput(why); },
+                                      Qt::QueuedConnection);
     }
     if (!unavailable_.isEmpty()) {
         openWait_->stop();
@@ -184,7 +243,7 @@ void GstPlayer::setFileName(const QString& path) {
         return;
     }
     openWait_->start(giveUpAfter_);
-    Session::Job job(Session::Job::Open);
+    Job job(Job::Open);
     job.open = opens_;
     job.path = path;
     job.volume = volume_;
@@ -196,12 +255,12 @@ void GstPlayer::setFileName(const QString& path) {
 double GstPlayer::CurrentPosition() const {
     if ((state_ != Playing && state_ != Paused) || !session_)
         return 0;
-    double seconds = double(session_->positionNs.load()) / double(GST_SECOND);
+    double seconds = double(session_->positionNs.load()) / 1e9;
     if (state_ == Playing && session_->positionAtNs.load() > 0) {
         // Read a moment ago by the worker: moved on since at the speed of time.
         const auto now = std::chrono::steady_clock::now().time_since_epoch();
-        const gint64 since = std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() - session_->positionAtNs.load();
-        seconds += double(std::clamp<gint64>(since, 0, gint64(GST_SECOND))) / double(GST_SECOND);
+        const std::int64_t since = std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() - session_->positionAtNs.load();
+        seconds += double(std::clamp<std::int64_t>(since, 0, std::int64_t(1000000000))) / 1e9;
     }
     return duration_ > 0 ? std::min(seconds, duration_) : seconds;
 }
@@ -209,7 +268,7 @@ double GstPlayer::CurrentPosition() const {
 void GstPlayer::setVolume(int volume) {
     volume_ = std::clamp(volume, int(kMinVolume), int(kMaxVolume));
     if (session_) {
-        Session::Job job(Session::Job::Volume);
+        Job job(Job::Volume);
         job.volume = volume_;
         session_->push(std::move(job));
     }
@@ -227,14 +286,14 @@ void GstPlayer::Play() {
     if (state_ != Paused)
         openWait_->start(giveUpAfter_);
     setState(state_ == Paused ? Playing : Opening);
-    session_->push(Session::Job::Play);
+    session_->push(Job::Play);
 }
 
 void GstPlayer::Pause() {
     if (state_ == Paused && engineHeld_ && session_) {
         // The user's pause now: it holds once the engine lets go.
         engineHeld_ = false;
-        session_->push(Session::Job::Pause);
+        session_->push(Job::Pause);
         return;
     }
     if (state_ == Paused) {
@@ -245,7 +304,7 @@ void GstPlayer::Pause() {
         return;
     playRequested_ = false;
     setState(Paused);
-    session_->push(Session::Job::Pause);
+    session_->push(Job::Pause);
 }
 
 void GstPlayer::Stop() {
@@ -259,7 +318,7 @@ void GstPlayer::Stop() {
         setState(Stopped);
     if (session_) {
         session_->setPlan({});
-        session_->push(Session::Job::Stop);
+        session_->push(Job::Stop);
     }
 }
 

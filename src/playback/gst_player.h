@@ -54,8 +54,9 @@ public:
     // at every start, and their formats parsed at every file. A list of the user's own
     // (GST_PLUGIN_LOADING_WHITELIST) is kept.
     static void keepToOwnPlugins();
-    // Starts GStreamer now, for a program that uses it itself; the player starts it with its
-    // first file, on a worker, so that a window that plays nothing never loads it.
+    // Starts GStreamer now, for a program that links the engine in and uses GStreamer
+    // itself; the player starts it with its first file, on a worker, so that a window that
+    // plays nothing never loads it.
     static void startEngine();
 
     // Empty while the player can play, as far as it knows; otherwise why it cannot (no
@@ -89,9 +90,19 @@ public:
     std::chrono::milliseconds giveUpAfter() const { return giveUpAfter_; }
     void setGiveUpAfter(std::chrono::milliseconds wait) { giveUpAfter_ = wait; }
 
-private:
+    // The player's own parts, in its private headers: the side of a pipeline it sees
+    // (gst_engine.h), and the pipeline and its worker (gst_session.h), which use GStreamer
+    // and live in a library of their own, the engine, loaded with the first file.
     struct Report; // what a session tells the player
+    struct Job;    // what the player asks of a session
+    struct Engine;
+    struct EngineSetup;
+    struct EngineEntry;
     struct Session;
+    // For tests and benchmarks, which link the engine in rather than load it.
+    static void linkEngine(const EngineEntry* engine);
+
+private:
     struct ProbeLink;
     enum class Probe { Pending, Playable, Refused };
     struct Probed {
@@ -102,8 +113,8 @@ private:
 
     void init(const QString& soundfont);
     void deliver(const Report& report);
-    std::shared_ptr<Session> session();
-    void retire(const std::shared_ptr<Session>& session);
+    std::shared_ptr<Engine> session();
+    void retire(const std::shared_ptr<Engine>& session);
     void setState(int state);
     void giveUp();
     void giveUpHandover();
@@ -118,8 +129,8 @@ private:
     QByteArray sinkDescription_; // or, from a description, made with it
     QByteArray soundfont_;
     QString unavailable_;
-    std::shared_ptr<Session> session_;
-    std::vector<std::weak_ptr<Session>> retired_;
+    std::shared_ptr<Engine> session_;
+    std::vector<std::weak_ptr<Engine>> retired_;
     quint64 sessions_ = 0;
 
     QString fileName_;

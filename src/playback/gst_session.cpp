@@ -10,6 +10,7 @@
 #include <malloc.h>
 
 #include <chrono>
+#include <thread>
 
 namespace melofon::playback {
 
@@ -28,6 +29,34 @@ gint64 steadyNs() {
 }
 
 } // namespace
+
+void startGStreamer(const std::function<void()>& started) {
+    static std::once_flag once;
+    std::call_once(once, [&] {
+        // The name the sound server shows for the program's connection.
+        g_set_application_name("Melofon");
+        gst_init(nullptr, nullptr);
+        recogniseOwnKindsFirst();
+        if (started)
+            started();
+    });
+}
+
+const GstPlayer::EngineEntry GstPlayer::Session::entry{&GstPlayer::Session::begin, [] { startGStreamer(); }};
+
+std::shared_ptr<GstPlayer::Engine> GstPlayer::Session::begin(EngineSetup setup) {
+    auto s = std::make_shared<Session>();
+    s->id = setup.id;
+    s->self = s;
+    s->makeSink = std::move(setup.makeSink);
+    s->sinkDescription = std::move(setup.sinkDescription);
+    s->soundfont = std::move(setup.soundfont);
+    s->engineStarted = std::move(setup.started);
+    s->target = setup.target;
+    s->deliver = std::move(setup.deliver);
+    std::thread(&Session::run, s).detach();
+    return s;
+}
 
 GstPlayer::Session::~Session() {
     for (Job& job : jobs)
@@ -55,7 +84,6 @@ bool GstPlayer::Session::reusable() {
 void GstPlayer::Session::detach() {
     std::lock_guard lock(linkMutex);
     target = nullptr;
-    player = nullptr;
 }
 
 void GstPlayer::Session::report(Report r) {
@@ -64,8 +92,7 @@ void GstPlayer::Session::report(Report r) {
     std::lock_guard lock(linkMutex);
     if (!target)
         return;
-    GstPlayer* p = player;
-    QMetaObject::invokeMethod(target, [p, r] { p->deliver(r); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(target, [to = deliver, r] { to(r); }, Qt::QueuedConnection);
 }
 
 void GstPlayer::Session::run(std::shared_ptr<Session> self) {
@@ -214,7 +241,7 @@ GstElement* GstPlayer::Session::makeOutput(QString& why) {
 bool GstPlayer::Session::makePipeline(QString& why) {
     if (pipeline.load())
         return true;
-    startGStreamer();
+    startGStreamer(engineStarted);
     const auto unavailable = [&] {
         if (why.isEmpty()) {
             why = QStringLiteral("no se pudo preparar la salida de sonido.");
@@ -541,3 +568,8 @@ void GstPlayer::Session::tellState(int state) {
 }
 
 } // namespace melofon::playback
+
+// The engine's one way in, for the program that loads it.
+extern "C" __attribute__((visibility("default"))) const melofon::playback::GstPlayer::EngineEntry* melofon_engine() {
+    return &melofon::playback::GstPlayer::Session::entry;
+}

@@ -1,10 +1,9 @@
 #pragma once
 
-// Private to the player: one pipeline and the worker thread that drives it.
+// Private to the player, in the engine: one pipeline and the worker thread that drives it.
 
+#include "playback/gst_engine.h"
 #include "playback/gst_failure.h"
-#include "playback/gst_player.h"
-#include "playback/sound_file.h"
 
 #include <gst/gst.h>
 
@@ -20,85 +19,38 @@
 
 namespace melofon::playback {
 
-// GStreamer's start, once in the process (gst_player.cpp).
-void startGStreamer();
-// The plugins Melofon plays with, as GStreamer's list of the plugins it may load; its own
-// recognition of the kinds it plays (gst_elements.cpp).
-QByteArray ownPluginList();
+// GStreamer's start, once in the process; `started` is told right after (gst_session.cpp).
+void startGStreamer(const std::function<void()>& started = {});
+// Its own recognition of the kinds it plays (gst_elements.cpp).
 void recogniseOwnKindsFirst();
 
-struct GstPlayer::Report {
-    enum Kind {
-        Prerolled,       // open and ready to play
-        Started,         // the file opened began to sound
-        HandedOver,      // a queued file followed without a gap: `path`, `cue`
-        Ended,           // the file played to its end
-        Failed,          // the file opened cannot be played: `message`
-        NextFailed,      // the queued file of `cue` cannot be played; `ended` if the one before is over
-        Joint,           // the playing file is over and the queued `cue` is to sound next
-        DurationChanged,
-        NoOutput,
-        Unavailable,     // nothing can be played: `message` says why
-        EngineState,     // the engine paused or resumed the file itself: `state`
-        Tags,            // the playing file's tags reached the output: `tags`
-    };
-    explicit Report(Kind k) : kind(k) {}
-    Kind kind;
-    quint64 session = 0;
-    quint64 open = 0;
-    double duration = 0;
-    bool ended = false;
-    int state = 0;
-    QString path;
-    quint64 cue = 0;
-    QString message;
-    FileTags tags;
-};
-
 // The player's thread queues commands; GStreamer's threads queue their bus messages into
-// the same queue; the worker takes them in order and reports back. The worker holds the
-// session alive until it has let its pipeline go, however long that takes.
-struct GstPlayer::Session {
-    struct Job {
-        enum Kind { Open, Play, Pause, Stop, Close, Volume, Message, Measured, Quit };
-        Job(Kind k = Quit) : kind(k) {}
-        Kind kind;
-        quint64 open = 0;
-        QString path;
-        int volume = 0;
-        bool play = false; // an Open to be played once open
-        GstMessage* message = nullptr;
-        unsigned epoch = 0;
-        double seconds = 0; // Measured: the true length of the file of `open`
-    };
+// the same queue; the worker takes them in order and reports back.
+struct GstPlayer::Session : GstPlayer::Engine {
+    using Job = GstPlayer::Job;
 
-    quint64 id = 0;
+    static const EngineEntry entry;
+    static std::shared_ptr<Engine> begin(EngineSetup setup);
+
     std::weak_ptr<Session> self;
     SinkFactory makeSink;
     QByteArray sinkDescription; // the output's, when there is no makeSink
     QByteArray soundfont;
+    std::function<void()> engineStarted; // told right after GStreamer starts
 
     // The link back to the player; cleared when the player lets the session go.
     std::mutex linkMutex;
-    PlayerNotifier* target = nullptr;
-    GstPlayer* player = nullptr;
+    QObject* target = nullptr;
+    std::function<void(const Report&)> deliver;
 
-    std::mutex mutex;
     std::condition_variable changed; // a job for the worker
-    std::condition_variable ended;   // the worker is done
     std::deque<Job> jobs;
     bool executing = false;
     bool settled = true; // no open is in progress
-    bool finished = false;
 
     std::atomic<GstElement*> pipeline{nullptr};
     // Messages posted before the last reset of the pipeline are about a file gone.
     std::atomic<unsigned> epoch{0};
-    // Read by the player's thread, which never queries the pipeline itself: a query can
-    // wait for a lock a streaming thread holds while it opens a file.
-    std::atomic<gint64> positionNs{0};
-    std::atomic<gint64> positionAtNs{0}; // when it was read, on the steady clock
-    std::atomic<double> gain{-1};
 
     // The gapless hand-over. The player publishes what is to follow; streaming threads take
     // from it and decide at each joint. The lock is held for nothing but these fields.
@@ -141,11 +93,11 @@ struct GstPlayer::Session {
     GstElement* sink = nullptr;
     gint64 positionWhenDropping = -1;
 
-    ~Session();
+    ~Session() override;
 
-    void push(Job job);
-    bool reusable();
-    void detach();
+    void push(Job job) override;
+    bool reusable() override;
+    void detach() override;
     void report(Report r);
     static void run(std::shared_ptr<Session> self);
 
@@ -185,7 +137,7 @@ struct GstPlayer::Session {
     void tellState(int state);
 
     // The hand-over (gst_handover.cpp).
-    void setPlan(const QueuedFiles& files, const QHash<QString, SoundFile>& found = {});
+    void setPlan(const QueuedFiles& files, const QHash<QString, SoundFile>& found = {}) override;
     void clearHandover();
     static void release(Taken& t);
     std::optional<QueuedFile> follows(quint64 cue) const;

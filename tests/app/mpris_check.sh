@@ -17,6 +17,8 @@ work=$(mktemp -d)
 trap 'kill "$pid" 2>/dev/null || true; rm -rf "$work"' EXIT
 # The tables beside a copy of the program are the ones it uses.
 cp "$melofon" "$work/melofon"
+# Its sound engine, which it opens from beside itself.
+cp "$(dirname "$melofon")/melofon-gst.so" "$work/"
 # A folder with blanks and accents: the URL the desktop is given is percent-encoded.
 music="$work/Música del año"
 music_url="file://$work/M%C3%BAsica%20del%20a%C3%B1o"
