@@ -73,6 +73,7 @@ expect Metadata NoTrack
 plugins() { grep -o 'gstreamer-1.0/libgst[a-z0-9_]*\.so' "/proc/$pid/maps" | sed 's/.*libgst//; s/\.so//' | sort -u | tr "\n" " " || true; }
 # The sound engine waits for the first file.
 [[ -z $(plugins) ]] || fail "GStreamer plugins loaded before any file: $(plugins)"
+! grep -q -e melofon-gst.so -e libgstreamer "/proc/$pid/maps" || fail "the engine loaded before any file"
 
 # The playlist is chosen and played; the title is the caption's (the path without its first
 # folder) where the file has no tags.
