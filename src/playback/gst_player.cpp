@@ -96,13 +96,13 @@ const GstPlayer::EngineEntry* engine(QString& why) {
 
 void GstPlayer::keepToOwnPlugins() {
     OwnPlugins& own = ownPlugins();
-    if (own.set || qEnvironmentVariableIsSet("GST_PLUGIN_LOADING_WHITELIST"))
-        return;
-    if (qEnvironmentVariableIsSet("GST_REGISTRY"))
-        own.userRegistry = qgetenv("GST_REGISTRY");
     // Not the machine's registry: written with this list, it would make every other program
     // scan all the plugins again.
     const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    if (own.set || cache.isEmpty() || qEnvironmentVariableIsSet("GST_PLUGIN_LOADING_WHITELIST"))
+        return;
+    if (qEnvironmentVariableIsSet("GST_REGISTRY"))
+        own.userRegistry = qgetenv("GST_REGISTRY");
     qputenv("GST_PLUGIN_LOADING_WHITELIST", kOwnPlugins);
     qputenv("GST_REGISTRY", QFile::encodeName(cache + QStringLiteral("/melofon/gstreamer-1.0/registry.bin")));
     own.set = true;
