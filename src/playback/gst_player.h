@@ -60,8 +60,8 @@ public:
     static void startEngine();
 
     // Empty while the player can play, as far as it knows; otherwise why it cannot (no
-    // playbin, an output that cannot be made), found with the first file and said once by
-    // noAudioOutput(); every file then fails with that reason.
+    // engine, no playbin, an output that cannot be made), found with the first file and said
+    // once by noAudioOutput(); every file then fails with that reason.
     QString unavailable() const { return unavailable_; }
 
     QString FileName() const override { return fileName_; }
