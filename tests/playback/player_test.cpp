@@ -33,6 +33,14 @@ using melofon::test::TempDir;
 
 namespace {
 
+// GStreamer started before each test, as an earlier file would have started it: the tests'
+// own short waits are for the file, not for GStreamer's start, which takes a few hundred
+// milliseconds under the sanitizers.
+class EngineStarted : public ::testing::Environment {
+    void SetUp() override { GstPlayer::startEngine(); }
+};
+[[maybe_unused]] const auto* const kEngineStarted = ::testing::AddGlobalTestEnvironment(new EngineStarted);
+
 const QString kFastSink = QStringLiteral("fakesink sync=false");
 const QString kRealTimeSink = QStringLiteral("fakesink sync=true");
 
