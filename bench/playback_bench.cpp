@@ -112,6 +112,19 @@ void run(const QString& program, const QStringList& arguments) {
         throw std::runtime_error(program.toStdString() + " failed: " + p.readAllStandardError().toStdString());
 }
 
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// `seconds` of stereo pink noise as a WAV file, and as an MP3 that lame makes of it with
+// `lameOptions`.
+void noiseFiles(const QString& wav, const QString& mp3, int seconds, const QStringList& lameOptions) {
+    run(QStringLiteral("sox"), QProcess::splitCommand(QStringLiteral("-n -r 44100 -c 2 -b 16")) << wav
+                                   << QStringLiteral("synth") << QString::number(seconds) << QStringLiteral("pinknoise"));
+    run(QStringLiteral("lame"), QStringList{QStringLiteral("--quiet")} << lameOptions << wav << mp3);
+}
+
 std::string uriOf(const QString& path) { return QUrl::fromLocalFile(path).toEncoded().toStdString(); }
 
 // Runs the event loop until `done`, which only an event can make true.
@@ -312,10 +325,6 @@ void reportPlayingCost(const QString& dir) {
     std::printf("Playing %.0f s in real time into \"%s\", %d runs each in turn, medians (gst-launch-1.0's "
                 "start-up alone: %.3f s CPU):\n",
                 kSeconds, qPrintable(sink), kRuns, startUp.cpu);
-    const auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v[v.size() / 2];
-    };
     for (const auto& [name, file] : {std::pair{"MP3 (192 kbit/s)", mp3}, std::pair{"WAV (16-bit stereo)", wav}}) {
         std::vector<double> ours, bare;
         for (int run = 0; run < kRuns; ++run) {
@@ -342,10 +351,7 @@ void reportDurationTime(const QString& dir) {
     const QString source = dir + QStringLiteral("/ruido.wav");
     const QString small = dir + QStringLiteral("/ruido.mp3");
     const QString large = dir + QStringLiteral("/grande.mp3");
-    run(QStringLiteral("sox"), QProcess::splitCommand(QStringLiteral("-n -r 44100 -c 2 -b 16")) << source
-                                   << QProcess::splitCommand(QStringLiteral("synth 60 pinknoise")));
-    run(QStringLiteral("lame"), {QStringLiteral("--quiet"), QStringLiteral("-V"), QStringLiteral("0"),
-                                 QStringLiteral("-t"), source, small});
+    noiseFiles(source, small, 60, {QStringLiteral("-V"), QStringLiteral("0"), QStringLiteral("-t")});
     // A minute of VBR MP3 without a header, over and over: 100 MB.
     QFile in(small), out(large);
     if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly))
@@ -564,9 +570,7 @@ void reportMemory(const QString& dir) {
     const QString mp3 = dir + QStringLiteral("/memoria.mp3");
     const QString midi = dir + QStringLiteral("/memoria.mid");
     const QString source = dir + QStringLiteral("/memoria.wav");
-    run(QStringLiteral("sox"), QProcess::splitCommand(QStringLiteral("-n -r 44100 -c 2 -b 16")) << source
-                                   << QProcess::splitCommand(QStringLiteral("synth 10 pinknoise")));
-    run(QStringLiteral("lame"), {QStringLiteral("--quiet"), QStringLiteral("-b"), QStringLiteral("192"), source, mp3});
+    noiseFiles(source, mp3, 10, {QStringLiteral("-b"), QStringLiteral("192")});
     QFile f(midi);
     if (!f.open(QIODevice::WriteOnly) || f.write(midiOf(10)) < 0)
         throw std::runtime_error("cannot write " + midi.toStdString());
@@ -696,17 +700,11 @@ int firstSound(bool bare, const char* file, int argc, char** argv) {
 void reportFirstSound(const QString& dir) {
     const QString source = dir + QStringLiteral("/primero.wav");
     const QString mp3 = dir + QStringLiteral("/primero.mp3");
-    run(QStringLiteral("sox"), QProcess::splitCommand(QStringLiteral("-n -r 44100 -c 2 -b 16")) << source
-                                   << QProcess::splitCommand(QStringLiteral("synth 3 pinknoise")));
-    run(QStringLiteral("lame"), {QStringLiteral("--quiet"), QStringLiteral("-b"), QStringLiteral("192"), source, mp3});
+    noiseFiles(source, mp3, 3, {QStringLiteral("-b"), QStringLiteral("192")});
     constexpr int kRuns = 7;
     std::printf("First sound, in a process of its own, into \"fakesink sync=true\"; medians of %d runs taken in "
                 "turn, in ms:\n",
                 kRuns);
-    const auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v[v.size() / 2];
-    };
     for (const auto& [name, file] : {std::pair{"MP3", mp3}, std::pair{"WAV", source}}) {
         std::vector<double> ours, bare;
         for (int i = 0; i < kRuns; ++i)

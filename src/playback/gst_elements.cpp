@@ -1,6 +1,6 @@
-// How the kinds Melofon plays are recognised, and the elements playbin makes, as it makes
-// them: which decoders, the synthesizer's soundfont, what the sound server is told of the
-// stream.
+// How the kinds Melofon plays are recognised, the output, and the elements playbin makes,
+// as it makes them: which decoders, the synthesizer's soundfont, what the sound server is
+// told of the stream.
 
 #include "playback/gst_session.h"
 #include "playback/mp3_duration.h"
@@ -98,6 +98,19 @@ void recogniseOwnKindsFirst() {
     // and first for these extensions too.
     gst_type_find_register(nullptr, "melofon-sound", GST_RANK_PRIMARY + 1000, recognise, "mp3,mid,midi,kar,rmi,wav",
                            nullptr, nullptr, nullptr);
+}
+
+// The output from its description, with what is wrong with it; or the test's own.
+GstElement* GstPlayer::Session::makeOutput(QString& why) {
+    if (makeSink)
+        return makeSink();
+    GError* error = nullptr;
+    GstElement* output = gst_parse_bin_from_description(sinkDescription.constData(), TRUE, &error);
+    if (!output)
+        why = QStringLiteral("No se puede preparar la salida de sonido «%1»: %2")
+                  .arg(QString::fromUtf8(sinkDescription), error ? fromUtf8(error->message) : QString());
+    g_clear_error(&error);
+    return output;
 }
 
 // Each element playbin makes, the output's own included, as it is made.

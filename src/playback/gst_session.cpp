@@ -10,7 +10,6 @@
 #include <malloc.h>
 
 #include <chrono>
-#include <thread>
 
 namespace melofon::playback {
 
@@ -29,34 +28,6 @@ gint64 steadyNs() {
 }
 
 } // namespace
-
-void startGStreamer(const std::function<void()>& started) {
-    static std::once_flag once;
-    std::call_once(once, [&] {
-        // The name the sound server shows for the program's connection.
-        g_set_application_name("Melofon");
-        gst_init(nullptr, nullptr);
-        recogniseOwnKindsFirst();
-        if (started)
-            started();
-    });
-}
-
-const GstPlayer::EngineEntry GstPlayer::Session::entry{&GstPlayer::Session::begin, [] { startGStreamer(); }};
-
-std::shared_ptr<GstPlayer::Engine> GstPlayer::Session::begin(EngineSetup setup) {
-    auto s = std::make_shared<Session>();
-    s->id = setup.id;
-    s->self = s;
-    s->makeSink = std::move(setup.makeSink);
-    s->sinkDescription = std::move(setup.sinkDescription);
-    s->soundfont = std::move(setup.soundfont);
-    s->engineStarted = std::move(setup.started);
-    s->target = setup.target;
-    s->deliver = std::move(setup.deliver);
-    std::thread(&Session::run, s).detach();
-    return s;
-}
 
 GstPlayer::Session::~Session() {
     for (Job& job : jobs)
@@ -222,19 +193,6 @@ void GstPlayer::Session::failWith(const Failure& failure, const QString& what) {
     reset(GST_STATE_NULL);
     phase = was == Prerolling ? None : Rewound;
     fail(message);
-}
-
-// The output from its description, with what is wrong with it; or the test's own.
-GstElement* GstPlayer::Session::makeOutput(QString& why) {
-    if (makeSink)
-        return makeSink();
-    GError* error = nullptr;
-    GstElement* output = gst_parse_bin_from_description(sinkDescription.constData(), TRUE, &error);
-    if (!output)
-        why = QStringLiteral("No se puede preparar la salida de sonido «%1»: %2")
-                  .arg(QString::fromUtf8(sinkDescription), error ? fromUtf8(error->message) : QString());
-    g_clear_error(&error);
-    return output;
 }
 
 // GStreamer is started here, with the first file: a window that plays nothing never loads it.
@@ -569,7 +527,3 @@ void GstPlayer::Session::tellState(int state) {
 
 } // namespace melofon::playback
 
-// The engine's one way in, for the program that loads it.
-extern "C" __attribute__((visibility("default"))) const melofon::playback::GstPlayer::EngineEntry* melofon_engine() {
-    return &melofon::playback::GstPlayer::Session::entry;
-}

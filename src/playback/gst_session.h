@@ -19,7 +19,7 @@
 
 namespace melofon::playback {
 
-// GStreamer's start, once in the process; `started` is told right after (gst_session.cpp).
+// GStreamer's start, once in the process; `started` is told right after (gst_engine.cpp).
 void startGStreamer(const std::function<void()>& started = {});
 // Its own recognition of the kinds it plays (gst_elements.cpp).
 void recogniseOwnKindsFirst();
